@@ -15,7 +15,7 @@ namespace engine {
 using platform::AnsiString;
 
 class EDatabaseError : public platform::Exception {
-public:
+  public:
     using platform::Exception::Exception;
 };
 
@@ -23,7 +23,7 @@ public:
 using TStrings = std::vector<AnsiString>;
 
 class TSession {
-public:
+  public:
     explicit TSession(AnsiString name) : name_(std::move(name)) {}
     const AnsiString& SessionName() const { return name_; }
 
@@ -32,7 +32,7 @@ public:
     const AnsiString& PrivateDir() const { return privateDir_; }
     void SetPrivateDir(const AnsiString& dir) { privateDir_ = dir; }
 
-private:
+  private:
     AnsiString name_;
     AnsiString netFileDir_;
     AnsiString privateDir_;
@@ -42,7 +42,7 @@ private:
 TSession& Session();
 
 class TDatabase : public platform::TComponent {
-public:
+  public:
     explicit TDatabase(platform::TComponent* owner) : TComponent(owner) {}
 
     AnsiString DriverName = "MSSQL";
@@ -60,7 +60,7 @@ public:
     bool Connected() const { return connected_; }
     void SetConnected(bool connected);
 
-private:
+  private:
     void CheckInactive(const char* what) const;
 
     TStrings params_;
@@ -70,7 +70,7 @@ private:
 };
 
 class TQuery : public platform::TComponent {
-public:
+  public:
     explicit TQuery(platform::TComponent* owner) : TComponent(owner) {}
 
     TStrings SQL;
@@ -80,7 +80,7 @@ public:
     void Close() { active_ = false; }
     void ExecSQL();
 
-private:
+  private:
     AnsiString databaseName_;
     bool active_ = false;
 };

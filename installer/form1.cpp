@@ -33,9 +33,13 @@ void TForm1::BtOKClick(QObject*) {
     Valider(*EdServerName, [this] { L1Click(BtOK); });
 }
 
-void TForm1::CBListeChange(QObject*) { CopyChosenServer(*CBListe, *EdServerName); }
+void TForm1::CBListeChange(QObject*) {
+    CopyChosenServer(*CBListe, *EdServerName);
+}
 
-void TForm1::BtAnnulerClick(QObject*) { Close(); }
+void TForm1::BtAnnulerClick(QObject*) {
+    Close();
+}
 
 void TForm1::L1Click(QObject*) {}
 

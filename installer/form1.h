@@ -12,7 +12,7 @@ namespace installer {
 class TForm1 : public platform::TForm, public Ui_TForm1 {
     Q_OBJECT
 
-public:
+  public:
     // Creating the window runs FormCreate; an error escaping it goes to the
     // application-level handler and the window is created all the same.
     explicit TForm1(platform::ApplicationServices& application, QWidget* parent = nullptr);
@@ -29,7 +29,7 @@ public:
 
     platform::ApplicationServices& Application() { return application_; }
 
-private:
+  private:
     platform::ApplicationServices& application_;
 };
 

@@ -8,9 +8,12 @@ using namespace literals;
 
 AnsiString DialogTitle(TMsgDlgType type) {
     switch (type) {
-        case mtWarning: return "Avertissement";
-        case mtError: return "Erreur";
-        case mtInformation: return "Information";
+        case mtWarning:
+            return "Avertissement";
+        case mtError:
+            return "Erreur";
+        case mtInformation:
+            return "Information";
     }
     return {};
 }
@@ -27,7 +30,9 @@ AnsiString ApplicationTitle(const AnsiString& exeName) {
     return name;
 }
 
-void ApplicationServices::SetCursor(TForm& form, TCursor cursor) { form.SetCursor(cursor); }
+void ApplicationServices::SetCursor(TForm& form, TCursor cursor) {
+    form.SetCursor(cursor);
+}
 
 void ApplicationServices::HandleException(std::exception_ptr error) {
     try {

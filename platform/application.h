@@ -36,7 +36,7 @@ AnsiString DialogTitle(TMsgDlgType type);
 AnsiString ApplicationTitle(const AnsiString& exeName);
 
 class ApplicationServices {
-public:
+  public:
     virtual ~ApplicationServices() = default;
 
     // The running executable's full path, in Windows form.

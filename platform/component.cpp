@@ -21,7 +21,9 @@ TComponent::~TComponent() {
     }
 }
 
-void TComponent::Insert(TComponent* component) { components_.push_back(component); }
+void TComponent::Insert(TComponent* component) {
+    components_.push_back(component);
+}
 
 void TComponent::Remove(TComponent* component) {
     components_.erase(std::remove(components_.begin(), components_.end(), component),

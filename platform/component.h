@@ -8,7 +8,7 @@
 namespace platform {
 
 class TComponent {
-public:
+  public:
     explicit TComponent(TComponent* owner);
     virtual ~TComponent();
     TComponent(const TComponent&) = delete;
@@ -16,12 +16,14 @@ public:
 
     TComponent* Owner() const { return owner_; }
     int ComponentCount() const { return static_cast<int>(components_.size()); }
-    TComponent* Components(int index) const { return components_.at(static_cast<std::size_t>(index)); }
+    TComponent* Components(int index) const {
+        return components_.at(static_cast<std::size_t>(index));
+    }
 
     const std::string& Name() const { return name_; }
     void SetName(std::string name) { name_ = std::move(name); }
 
-private:
+  private:
     void Insert(TComponent* component);
     void Remove(TComponent* component);
 

@@ -11,26 +11,26 @@
 namespace platform {
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(AnsiString message) : message_(std::move(message)) {}
     // Windows-1252 bytes, as shown to the user.
     const AnsiString& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     AnsiString message_;
 };
 
 // The silent abort: the application-level handler shows nothing for it.
 class EAbort : public Exception {
-public:
+  public:
     EAbort() : Exception("Operation aborted") {}
     explicit EAbort(AnsiString message) : Exception(std::move(message)) {}
 };
 
 // Raised by a platform call that the operating system refused (file I/O).
 class EOSError : public Exception {
-public:
+  public:
     using Exception::Exception;
 };
 

@@ -14,7 +14,9 @@ std::vector<ProcessEndHook>& Hooks() {
 
 }  // namespace
 
-void RegisterProcessEndHook(ProcessEndHook hook) { Hooks().push_back(hook); }
+void RegisterProcessEndHook(ProcessEndHook hook) {
+    Hooks().push_back(hook);
+}
 
 void ReleaseAtProcessEnd() {
     auto& hooks = Hooks();

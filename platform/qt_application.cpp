@@ -26,9 +26,13 @@ QtApplication::QtApplication(int& argc, char** argv)
 
 QtApplication::~QtApplication() = default;
 
-AnsiString QtApplication::ExeName() const { return ExecutableFileName(); }
+AnsiString QtApplication::ExeName() const {
+    return ExecutableFileName();
+}
 
-void QtApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtApplication::ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 QWidget* QtApplication::DialogParent() const {
     if (mainForm_ != nullptr && mainForm_->isVisible()) {
@@ -66,9 +70,13 @@ void QtApplication::ShowException(const Exception& e) {
     ShowBox(DialogParent(), QMessageBox::Critical, Title(), e.Message());
 }
 
-void QtApplication::MessageBeep(UINT) { QApplication::beep(); }
+void QtApplication::MessageBeep(UINT) {
+    QApplication::beep();
+}
 
-void QtApplication::Halt() { EndProcessNow(); }
+void QtApplication::Halt() {
+    EndProcessNow();
+}
 
 int QtApplication::Run(TForm& mainForm) {
     mainForm_ = &mainForm;

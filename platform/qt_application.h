@@ -10,7 +10,7 @@
 namespace platform {
 
 class QtApplication : public ApplicationServices {
-public:
+  public:
     // The toolkit's own options (-platform and the like) are its business;
     // the program reads nothing of the command line.
     QtApplication(int& argc, char** argv);
@@ -27,7 +27,7 @@ public:
     // Shows the main form and runs the message loop until it is closed.
     int Run(TForm& mainForm);
 
-private:
+  private:
     QWidget* DialogParent() const;
 
     std::unique_ptr<QApplication> app_;

@@ -33,7 +33,9 @@ QColor VclColor(const QString& name) {
 
 TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
 
-AnsiString TLabel::Caption() const { return FromQString(text()); }
+AnsiString TLabel::Caption() const {
+    return FromQString(text());
+}
 
 void TLabel::SetCaption(const AnsiString& caption) {
     setText(ToQString(caption));
@@ -68,18 +70,24 @@ void TLabel::AdjustBounds() {
 
 TButton::TButton(QWidget* parent) : QPushButton(parent) {}
 
-AnsiString TButton::Caption() const { return FromQString(text()); }
+AnsiString TButton::Caption() const {
+    return FromQString(text());
+}
 
 TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {}
 
-AnsiString TEdit::Text() const { return FromQString(text()); }
+AnsiString TEdit::Text() const {
+    return FromQString(text());
+}
 
-void TEdit::SetText(const AnsiString& text) { setText(ToQString(text)); }
+void TEdit::SetText(const AnsiString& text) {
+    setText(ToQString(text));
+}
 
 namespace {
 
 class PasswordCharStyle : public QProxyStyle {
-public:
+  public:
     explicit PasswordCharStyle(QChar c) : c_(c) {}
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* ret) const override {
@@ -89,7 +97,7 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, ret);
     }
 
-private:
+  private:
     QChar c_;
 };
 
@@ -158,7 +166,9 @@ void TComboBox::ClearItems() {
     setEditText(own);
 }
 
-AnsiString TComboBox::Text() const { return FromQString(currentText()); }
+AnsiString TComboBox::Text() const {
+    return FromQString(currentText());
+}
 
 void TComboBox::SetText(const AnsiString& text) {
     const QSignalBlocker block(this);

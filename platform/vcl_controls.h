@@ -22,7 +22,7 @@ class TLabel : public QLabel {
     Q_PROPERTY(QString fontColor READ fontColor WRITE setFontColor)
     Q_PROPERTY(bool autoSizeWidth READ autoSizeWidth WRITE setAutoSizeWidth)
 
-public:
+  public:
     explicit TLabel(QWidget* parent = nullptr);
 
     AnsiString Caption() const;
@@ -39,7 +39,7 @@ public:
     // label and the left edge of any other; an empty text keeps its width.
     void AdjustBounds();
 
-private:
+  private:
     QString fontColor_;
     bool autoSize_ = false;
 };
@@ -47,7 +47,7 @@ private:
 class TButton : public QPushButton {
     Q_OBJECT
 
-public:
+  public:
     explicit TButton(QWidget* parent = nullptr);
     AnsiString Caption() const;
     bool Enabled() const { return isEnabled(); }
@@ -59,7 +59,7 @@ class TEdit : public QLineEdit {
     // The character shown for each typed one in a password box.
     Q_PROPERTY(QString passwordChar READ passwordChar WRITE setPasswordChar)
 
-public:
+  public:
     explicit TEdit(QWidget* parent = nullptr);
     AnsiString Text() const;
     void SetText(const AnsiString& text);
@@ -67,7 +67,7 @@ public:
     QString passwordChar() const { return passwordChar_; }
     void setPasswordChar(const QString& c);
 
-private:
+  private:
     QString passwordChar_;
 };
 
@@ -75,7 +75,7 @@ private:
 class TComboBox : public QComboBox {
     Q_OBJECT
 
-public:
+  public:
     explicit TComboBox(QWidget* parent = nullptr);
 
     int ItemCount() const { return count(); }
@@ -89,11 +89,11 @@ public:
     AnsiString Text() const;
     void SetText(const AnsiString& text);
 
-signals:
+  signals:
     // The user chose an entry, or changed the box's own text.
     void Change();
 
-private:
+  private:
     int itemIndex_ = -1;
 };
 
@@ -101,12 +101,12 @@ class TPanel : public QFrame {
     Q_OBJECT
     Q_PROPERTY(QString color READ color WRITE setColor)
 
-public:
+  public:
     explicit TPanel(QWidget* parent = nullptr);
     QString color() const { return color_; }
     void setColor(const QString& name);
 
-private:
+  private:
     QString color_;
 };
 

@@ -28,7 +28,9 @@ void TForm::SetCursor(TCursor cursor) {
     }
 }
 
-void TForm::Close() { close(); }
+void TForm::Close() {
+    close();
+}
 
 void TForm::Loaded() {
     // Point sizes of the stored layout are at the design resolution, as

@@ -18,7 +18,7 @@ class TForm : public QDialog, public TComponent {
     Q_PROPERTY(QString color READ color WRITE setColor)
     Q_PROPERTY(int designPixelsPerInch READ designPixelsPerInch WRITE setDesignPixelsPerInch)
 
-public:
+  public:
     explicit TForm(QWidget* parent = nullptr);
 
     QString borderStyle() const { return borderStyle_; }
@@ -43,7 +43,7 @@ public:
     void SetMainForm(bool main) { mainForm_ = main; }
     bool IsMainForm() const { return mainForm_; }
 
-protected:
+  protected:
     // Fonts sized at the design resolution, the frame, auto-sized labels.
     void Loaded();
 
@@ -51,7 +51,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     QString borderStyle_ = QStringLiteral("bsSizeable");
     QString borderIcons_ = QStringLiteral("biSystemMenu,biMinimize,biMaximize");
     QString position_ = QStringLiteral("poDesigned");

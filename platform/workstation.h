@@ -8,7 +8,7 @@
 namespace platform {
 
 class Workstation {
-public:
+  public:
     explicit Workstation(std::filesystem::path root);
 
     const std::filesystem::path& Root() const { return root_; }
@@ -25,7 +25,7 @@ public:
     // Switches machines: the tools' --workstation option, and tests.
     static void SetCurrent(std::filesystem::path root);
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

@@ -12,10 +12,10 @@
 namespace platform::testing {
 
 struct Shown {
-    std::string what;     // "warning", "error", "information", "box", "error-box",
-                          // "beep", "cursor", "pump", "halt"
-    AnsiString caption;   // the dialog's title bar
-    AnsiString text;      // the dialog's text; the beep or cursor value
+    std::string what;    // "warning", "error", "information", "box", "error-box",
+                         // "beep", "cursor", "pump", "halt"
+    AnsiString caption;  // the dialog's title bar
+    AnsiString text;     // the dialog's text; the beep or cursor value
 
     bool operator==(const Shown&) const = default;
 };
@@ -23,7 +23,7 @@ struct Shown {
 std::ostream& operator<<(std::ostream& os, const Shown& s);
 
 class RecordingApplication : public ApplicationServices {
-public:
+  public:
     explicit RecordingApplication(AnsiString exeName = "C:\\Setup\\Setup.exe");
 
     AnsiString ExeName() const override { return exeName_; }
@@ -44,7 +44,7 @@ public:
     // Runs inside each pump, as user input arriving then would.
     std::function<void()> OnProcessMessages;
 
-private:
+  private:
     AnsiString exeName_;
     std::vector<Shown> log_;
     bool halted_ = false;

@@ -54,7 +54,7 @@ const ControlRow kControls[] = {
 };
 
 class MainWindow : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { form = std::make_unique<TForm1>(app); }
 
     void ShowActive() {
@@ -253,7 +253,8 @@ TEST_F(MainWindow, AnnulerEndsTheMessageLoopWithStatusZeroAndWritesNothing) {
 
     form->SetMainForm(true);
     form->show();
-    QTimer::singleShot(0, form.get(), [this] { QTest::mouseClick(form->BtAnnuler, Qt::LeftButton); });
+    QTimer::singleShot(0, form.get(),
+                       [this] { QTest::mouseClick(form->BtAnnuler, Qt::LeftButton); });
     const int status = QApplication::exec();
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(form->isVisible());

@@ -14,7 +14,7 @@
 namespace testsupport {
 
 class TempWorkstation {
-public:
+  public:
     TempWorkstation() {
         std::string templ = (std::filesystem::temp_directory_path() / "quill-ws-XXXXXX").string();
         if (mkdtemp(templ.data()) == nullptr) {
@@ -46,7 +46,7 @@ public:
         out << bytes;
     }
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

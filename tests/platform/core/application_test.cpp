@@ -33,7 +33,11 @@ TEST(Application, TitleIsTheExecutableNameCutAtItsFirstDot) {
 
 TEST(Application, HandlerShowsEscapedErrorsAndIgnoresTheSilentAbort) {
     RecordingApplication app("C:\\Setup\\Setup.exe");
-    app.Guarded([] { throw Exception("Type de donn\xE9" "es incorrect pour 'Path'"); });
+    app.Guarded([] {
+        throw Exception(
+            "Type de donn\xE9"
+            "es incorrect pour 'Path'");
+    });
     app.Guarded([] { throw EAbort(); });
     app.Guarded([] { throw std::runtime_error("out of range"); });
     app.Guarded([] { throw 42; });
@@ -41,7 +45,9 @@ TEST(Application, HandlerShowsEscapedErrorsAndIgnoresTheSilentAbort) {
     app.Guarded([&] { ran = true; });
     EXPECT_TRUE(ran);
     const std::vector<Shown> expected = {
-        {"error-box", "Setup", "Type de donn\xE9" "es incorrect pour 'Path'"},
+        {"error-box", "Setup",
+         "Type de donn\xE9"
+         "es incorrect pour 'Path'"},
         {"error-box", "Setup", "out of range"},
         {"error-box", "Setup", "Exception de classe inconnue."},
     };
@@ -55,10 +61,11 @@ TEST(Application, DialogsCarryTheTitlesOfTheirKind) {
     app.MessageDlg("i", mtInformation);
     app.MessageBox("Erreur : x");
     app.MessageBeep(MB_SIMPLEBEEP);
-    const std::vector<Shown> expected = {
-        {"warning", "Avertissement", "w"}, {"error", "Erreur", "e"},
-        {"information", "Information", "i"}, {"box", "Setup", "Erreur : x"},
-        {"beep", "", "-1"}};
+    const std::vector<Shown> expected = {{"warning", "Avertissement", "w"},
+                                         {"error", "Erreur", "e"},
+                                         {"information", "Information", "i"},
+                                         {"box", "Setup", "Erreur : x"},
+                                         {"beep", "", "-1"}};
     EXPECT_EQ(app.Log(), expected);
 }
 
@@ -76,7 +83,7 @@ TEST(Application, StandInProcessEndUnwindsTheHandlerOnly) {
     EXPECT_EQ(app.Log()[1].what, "halt");
     // Not an Exception: no guarded step of the program can swallow it.
     EXPECT_THROW(
-        try { app.Halt(); } catch (const Exception&) {}, ProcessHalt);
+        try { app.Halt(); } catch (const Exception&){}, ProcessHalt);
 }
 
 TEST(Application, LoneCarriageReturnsAreLineBreaks) {

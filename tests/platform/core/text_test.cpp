@@ -36,14 +36,27 @@ TEST(Text, CharactersTheCodePageLacksBecomeQuestionMarks) {
 }
 
 TEST(Text, CaseMappingCoversAccentedLetters) {
-    EXPECT_EQ(AnsiUpperCase("donn\xE9" "es \x9C\xFF"), "DONN\xC9" "ES \x8C\x9F");
-    EXPECT_EQ(AnsiLowerCase("DONN\xC9" "ES \x8C\x9F"), "donn\xE9" "es \x9C\xFF");
+    EXPECT_EQ(AnsiUpperCase("donn\xE9"
+                            "es \x9C\xFF"),
+              "DONN\xC9"
+              "ES \x8C\x9F");
+    EXPECT_EQ(AnsiLowerCase("DONN\xC9"
+                            "ES \x8C\x9F"),
+              "donn\xE9"
+              "es \x9C\xFF");
     // Multiplication and division signs are not letters.
     EXPECT_EQ(AnsiUpperCase("\xF7"), "\xF7");
     EXPECT_EQ(AnsiLowerCase("\xD7"), "\xD7");
-    EXPECT_TRUE(AnsiSameText("App Paths\\Donn\xE9" "es", "APP PATHS\\DONN\xC9" "ES"));
+    EXPECT_TRUE(
+        AnsiSameText("App Paths\\Donn\xE9"
+                     "es",
+                     "APP PATHS\\DONN\xC9"
+                     "ES"));
     EXPECT_FALSE(AnsiSameText("abc", "abd"));
     EXPECT_FALSE(AnsiSameText("abc", "ab"));
     // Only a to z change: accented letters compare as stored.
-    EXPECT_EQ(AsciiUpperCase("c:\\donn\xE9" "es\\"), "C:\\DONN\xE9" "ES\\");
+    EXPECT_EQ(AsciiUpperCase("c:\\donn\xE9"
+                             "es\\"),
+              "C:\\DONN\xE9"
+              "ES\\");
 }
