@@ -24,6 +24,11 @@ QtApplication::QtApplication(int& argc, char** argv)
     SubstituteDesignFonts();
 }
 
+QtApplication::QtApplication() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    SubstituteDesignFonts();
+}
+
 QtApplication::~QtApplication() = default;
 
 AnsiString QtApplication::ExeName() const {

@@ -14,6 +14,8 @@ class QtApplication : public ApplicationServices {
     // The toolkit's own options (-platform and the like) are its business;
     // the program reads nothing of the command line.
     QtApplication(int& argc, char** argv);
+    // On the application object that already exists (the window tests').
+    QtApplication();
     ~QtApplication() override;
 
     AnsiString ExeName() const override;
