@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include <functional>
+
 #include "platform/hive.h"
 
 namespace platform {
@@ -238,23 +240,23 @@ bool TRegistry::DeleteValue(const AnsiString& name) {
 }
 
 std::vector<AnsiString> TRegistry::GetKeyNames() const {
-    std::vector<AnsiString> names;
-    if (!open_) {
-        return names;
-    }
-    try {
-        const RegKey tree = Hive(workstation_).Load();
-        if (const RegKey* key = tree.FindPath(currentHivePath_)) {
-            for (const auto& sub : key->SubKeys()) {
-                names.push_back(sub->Name());
-            }
+    return NamesOfCurrentKey([](const RegKey& key, std::vector<AnsiString>& names) {
+        for (const auto& sub : key.SubKeys()) {
+            names.push_back(sub->Name());
         }
-    } catch (const std::exception&) {
-    }
-    return names;
+    });
 }
 
 std::vector<AnsiString> TRegistry::GetValueNames() const {
+    return NamesOfCurrentKey([](const RegKey& key, std::vector<AnsiString>& names) {
+        for (const RegValue& v : key.Values()) {
+            names.push_back(v.name);
+        }
+    });
+}
+
+std::vector<AnsiString> TRegistry::NamesOfCurrentKey(
+    const std::function<void(const RegKey&, std::vector<AnsiString>&)>& collect) const {
     std::vector<AnsiString> names;
     if (!open_) {
         return names;
@@ -262,11 +264,10 @@ std::vector<AnsiString> TRegistry::GetValueNames() const {
     try {
         const RegKey tree = Hive(workstation_).Load();
         if (const RegKey* key = tree.FindPath(currentHivePath_)) {
-            for (const RegValue& v : key->Values()) {
-                names.push_back(v.name);
-            }
+            collect(*key, names);
         }
     } catch (const std::exception&) {
+        // An unreadable hive lists nothing, as a refused enumeration does.
     }
     return names;
 }

@@ -9,6 +9,7 @@
 // administrator rights.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -102,6 +103,8 @@ class TRegistry {
     std::optional<Target> Resolve(const AnsiString& key) const;
     bool Open(const AnsiString& key, bool canCreate, DWORD access);
     bool IsRootPath(const AnsiString& hivePath) const;
+    std::vector<AnsiString> NamesOfCurrentKey(
+        const std::function<void(const RegKey&, std::vector<AnsiString>&)>& collect) const;
 
     Workstation workstation_;
     HKEY rootKey_ = HKEY_CURRENT_USER;

@@ -31,6 +31,12 @@ QColor VclColor(const QString& name) {
     return QColor(name);  // "#rrggbb"
 }
 
+void SetVclColor(QWidget& widget, QPalette::ColorRole role, const QString& name) {
+    QPalette p = widget.palette();
+    p.setColor(role, VclColor(name));
+    widget.setPalette(p);
+}
+
 TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
 
 AnsiString TLabel::Caption() const {
@@ -44,9 +50,7 @@ void TLabel::SetCaption(const AnsiString& caption) {
 
 void TLabel::setFontColor(const QString& name) {
     fontColor_ = name;
-    QPalette p = palette();
-    p.setColor(QPalette::WindowText, VclColor(name));
-    setPalette(p);
+    SetVclColor(*this, QPalette::WindowText, name);
 }
 
 void TLabel::setAutoSizeWidth(bool on) {
@@ -179,9 +183,7 @@ TPanel::TPanel(QWidget* parent) : QFrame(parent) {}
 
 void TPanel::setColor(const QString& name) {
     color_ = name;
-    QPalette p = palette();
-    p.setColor(QPalette::Window, VclColor(name));
-    setPalette(p);
+    SetVclColor(*this, QPalette::Window, name);
     setAutoFillBackground(true);
 }
 

@@ -16,6 +16,8 @@ namespace platform {
 // The class library's colour names as the window toolkit paints them:
 // system colours follow the current palette, fixed ones are fixed.
 QColor VclColor(const QString& name);
+// Paints one colour role of a widget in a colour of the class library.
+void SetVclColor(QWidget& widget, QPalette::ColorRole role, const QString& name);
 
 class TLabel : public QLabel {
     Q_OBJECT

@@ -14,9 +14,7 @@ TForm::TForm(QWidget* parent) : QDialog(parent), TComponent(nullptr) {}
 
 void TForm::setColor(const QString& name) {
     color_ = name;
-    QPalette p = palette();
-    p.setColor(QPalette::Window, VclColor(name));
-    setPalette(p);
+    SetVclColor(*this, QPalette::Window, name);
 }
 
 void TForm::SetCursor(TCursor cursor) {
