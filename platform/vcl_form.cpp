@@ -80,7 +80,9 @@ void TForm::showEvent(QShowEvent* event) {
         positioned_ = true;
         if (QScreen* s = screen()) {
             const QRect area = s->availableGeometry();
-            move(area.center() - rect().center());
+            // The whole window, frame included, as Windows centres it.
+            const QRect outer(QPoint(0, 0), frameGeometry().size());
+            move(area.center() - outer.center());
         }
     }
     QDialog::showEvent(event);

@@ -2,7 +2,9 @@
 // behaviour, on the offscreen platform with the recording services.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -170,6 +172,39 @@ TEST_F(MainWindow, ServerBoxLiesOverTheListLeavingItsButtonUsable) {
     const QPoint arrow(list.right() - 8, list.center().y());
     EXPECT_EQ(form->childAt(arrow), form->CBListe);
     EXPECT_EQ(form->childAt(edit.center()), form->EdServerName);
+}
+
+TEST_F(MainWindow, TheListOpensByPointerAndAChosenEntryFillsTheServerBox) {
+    form->CBListe->AddItem("ALPHA");
+    form->CBListe->AddItem("BETA");
+    ShowActive();
+    const QRect list = form->CBListe->geometry();
+    QTest::mouseClick(form->CBListe, Qt::LeftButton, {},
+                      QPoint(list.width() - 8, list.height() / 2));
+    QAbstractItemView* view = form->CBListe->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }));
+    // The open list ignores a release that comes as quickly as a double click.
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    const QRect beta = view->visualRect(view->model()->index(1, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, beta.center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }));
+    EXPECT_EQ(form->EdServerName->Text(), "BETA");
+    EXPECT_EQ(form->CBListe->ItemIndex(), 1);
+}
+
+TEST_F(MainWindow, OpensCentredWithAccessKeysOnTheButtons) {
+    ShowActive();
+    const QRect screen = form->screen()->availableGeometry();
+    // The whole window, frame included, is centred.
+    EXPECT_LE(std::abs(form->frameGeometry().center().x() - screen.center().x()), 1);
+    EXPECT_LE(std::abs(form->frameGeometry().center().y() - screen.center().y()), 1);
+
+    // Alt+V is Valider: with the server box empty it takes the focus.
+    // An access key clicks its button a moment later, as the button shows it pressed.
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form->EdServerName; }));
+    QTest::keyClick(form.get(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }));
 }
 
 TEST_F(MainWindow, TabCycleSkipsTheList) {
