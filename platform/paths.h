@@ -33,8 +33,7 @@ AnsiString WindowsPath(const std::filesystem::path& hostPath,
 
 // True when a directory entry of that name exists and is not a folder.
 bool FileExists(const AnsiString& windowsPath, const Workstation& ws = Workstation::Current());
-bool DirectoryExists(const AnsiString& windowsPath,
-                     const Workstation& ws = Workstation::Current());
+bool DirectoryExists(const AnsiString& windowsPath, const Workstation& ws = Workstation::Current());
 
 // The running executable's full path, in Windows form.
 AnsiString ExecutableFileName(const Workstation& ws = Workstation::Current());
