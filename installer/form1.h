@@ -27,8 +27,6 @@ class TForm1 : public platform::TForm, public Ui_TForm1 {
     void BtAnnulerClick(QObject* Sender);
     void L1Click(QObject* Sender);
 
-    platform::ApplicationServices& Application() { return application_; }
-
   private:
     platform::ApplicationServices& application_;
 };

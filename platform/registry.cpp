@@ -9,6 +9,22 @@ namespace {
 
 using namespace platform::literals;
 
+// Runs one change of the hive; true when it changed something. A refusal
+// (read-only or malformed hive, I/O error) is false and leaves the file as
+// it was, which is all the boolean calls of the accessor report.
+bool TryUpdate(Hive& hive, const std::function<bool(RegKey&)>& change) {
+    bool changed = false;
+    try {
+        hive.Update([&](RegKey& tree) {
+            changed = change(tree);
+            return changed;
+        });
+    } catch (const std::exception&) {
+        return false;
+    }
+    return changed;
+}
+
 constexpr std::string_view kClasses = "SOFTWARE\\Classes";
 
 // Rights that change the key or its values: KEY_SET_VALUE, KEY_CREATE_SUB_KEY,
@@ -94,15 +110,14 @@ bool TRegistry::Open(const AnsiString& key, bool canCreate, DWORD access) {
         return false;
     }
     if (!exists) {
-        if (!canCreate || t->emptySubKey || !hive.Writable()) {
+        if (!canCreate || t->emptySubKey) {
             return false;
         }
         if (t->relativeToCurrent && (keyAccess_ & KEY_CREATE_SUB_KEY) == 0) {
             return false;
         }
-        try {
-            hive.Update([&](RegKey& tree) { return tree.CreatePath(t->hivePath) != nullptr; });
-        } catch (const std::exception&) {
+        if (!TryUpdate(hive,
+                       [&](RegKey& tree) { return tree.CreatePath(t->hivePath) != nullptr; })) {
             return false;
         }
     }
@@ -203,19 +218,7 @@ bool TRegistry::DeleteKey(const AnsiString& key) {
         return false;
     }
     Hive hive(workstation_);
-    if (!hive.Writable()) {
-        return false;
-    }
-    bool deleted = false;
-    try {
-        hive.Update([&](RegKey& tree) {
-            deleted = tree.DeletePath(t->hivePath);
-            return deleted;
-        });
-    } catch (const std::exception&) {
-        return false;
-    }
-    return deleted;
+    return TryUpdate(hive, [&](RegKey& tree) { return tree.DeletePath(t->hivePath); });
 }
 
 bool TRegistry::DeleteValue(const AnsiString& name) {
@@ -223,20 +226,10 @@ bool TRegistry::DeleteValue(const AnsiString& name) {
         return false;
     }
     Hive hive(workstation_);
-    if (!hive.Writable()) {
-        return false;
-    }
-    bool deleted = false;
-    try {
-        hive.Update([&](RegKey& tree) {
-            RegKey* key = tree.FindPath(currentHivePath_);
-            deleted = key != nullptr && key->DeleteValue(name);
-            return deleted;
-        });
-    } catch (const std::exception&) {
-        return false;
-    }
-    return deleted;
+    return TryUpdate(hive, [&](RegKey& tree) {
+        RegKey* key = tree.FindPath(currentHivePath_);
+        return key != nullptr && key->DeleteValue(name);
+    });
 }
 
 std::vector<AnsiString> TRegistry::GetKeyNames() const {

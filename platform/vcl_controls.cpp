@@ -142,31 +142,33 @@ AnsiString TComboBox::Item(int index) const {
 }
 
 void TComboBox::AddItem(const AnsiString& text) {
-    // Qt selects the first item added to an empty box; Windows does not.
-    const QSignalBlocker block(this);
-    const QString own = currentText();
-    addItem(ToQString(text));
-    if (itemIndex_ < 0 && currentIndex() >= 0) {
-        setCurrentIndex(-1);
-        setEditText(own);
-    }
+    KeepingOwnText([&] {
+        addItem(ToQString(text));
+        // Qt selects the first item added to an empty box; Windows does not.
+        if (itemIndex_ < 0 && currentIndex() >= 0) {
+            setCurrentIndex(-1);
+        }
+    });
 }
 
 void TComboBox::SetItem(int index, const AnsiString& text) {
     if (index < 0 || index >= count()) {
         return;
     }
-    const QSignalBlocker block(this);
-    const QString own = currentText();
-    setItemText(index, ToQString(text));
-    setEditText(own);
+    KeepingOwnText([&] { setItemText(index, ToQString(text)); });
 }
 
 void TComboBox::ClearItems() {
+    KeepingOwnText([&] {
+        clear();
+        itemIndex_ = -1;
+    });
+}
+
+void TComboBox::KeepingOwnText(const std::function<void()>& change) {
     const QSignalBlocker block(this);
     const QString own = currentText();
-    clear();
-    itemIndex_ = -1;
+    change();
     setEditText(own);
 }
 

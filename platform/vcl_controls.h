@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <functional>
 
 #include "platform/text.h"
 
@@ -96,6 +97,9 @@ class TComboBox : public QComboBox {
     void Change();
 
   private:
+    // Item changes leave the box's own text as it was and notify nothing.
+    void KeepingOwnText(const std::function<void()>& change);
+
     int itemIndex_ = -1;
 };
 
