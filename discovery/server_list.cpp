@@ -1,0 +1,1 @@
+// The server discovery. To be filled in.

@@ -1,0 +1,1 @@
+// Late-bound automation objects (see automation.h).

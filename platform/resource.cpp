@@ -1,0 +1,1 @@
+// Resources embedded in the executable (see resource.h).

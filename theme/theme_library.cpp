@@ -1,0 +1,1 @@
+// The visual-style library binding. To be filled in.
