@@ -8,7 +8,7 @@ QUILL_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     xvfb xauth xdotool x11-utils imagemagick openbox fonts-liberation2
-    unixodbc-dev unixodbc odbcinst tdsodbc freetds-bin
+    unixodbc-dev unixodbc odbcinst tdsodbc freetds-bin python3
 )
 
 ensure_packages() {
