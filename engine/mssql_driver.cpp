@@ -219,6 +219,14 @@ AnsiString QuoteOdbcValue(const AnsiString& value) {
     return quoted;
 }
 
+AnsiString QuoteFreeTdsValue(const AnsiString& value, const char* what) {
+    if (value.find("};") != AnsiString::npos) {
+        throw EDatabaseError(AnsiString("The ") + what +
+                             " holds \"};\", which the FreeTDS ODBC driver cannot receive.");
+    }
+    return "{" + value + "}";
+}
+
 bool IsFreeTdsDriver(const AnsiString& odbcDriver) {
     const AnsiString lower = platform::AnsiLowerCase(odbcDriver);
     return lower.find("freetds") != AnsiString::npos || lower.find("tdsodbc") != AnsiString::npos;
@@ -226,27 +234,30 @@ bool IsFreeTdsDriver(const AnsiString& odbcDriver) {
 
 AnsiString ConnectionString(const DriverSettings& driver, const ServerAddress& server,
                             const ConnectionSettings& settings) {
-    AnsiString s = "DRIVER=" + QuoteOdbcValue(driver.odbcDriver);
     const bool freeTds = IsFreeTdsDriver(driver.odbcDriver);
+    const auto quote = [freeTds](const AnsiString& value, const char* what) {
+        return freeTds ? QuoteFreeTdsValue(value, what) : QuoteOdbcValue(value);
+    };
+    AnsiString s = "DRIVER=" + quote(driver.odbcDriver, "driver name");
     AnsiString serverText = server.host;
     if (!server.instance.empty())
         serverText += "\\" + server.instance;
     if (freeTds) {
-        s += ";SERVER=" + QuoteOdbcValue(serverText);
+        s += ";SERVER=" + quote(serverText, "server name");
         if (server.port != 0)
-            s += ";PORT=" + QuoteOdbcValue(std::to_string(server.port));
+            s += ";PORT=" + quote(std::to_string(server.port), "port");
         if (!settings.clientCharset.empty()) {
-            s += ";ClientCharset=" + QuoteOdbcValue(settings.clientCharset);
+            s += ";ClientCharset=" + quote(settings.clientCharset, "character set");
         }
     } else {
         if (server.port != 0)
             serverText = "tcp:" + server.host + "," + std::to_string(server.port);
-        s += ";SERVER=" + QuoteOdbcValue(serverText);
+        s += ";SERVER=" + quote(serverText, "server name");
     }
     if (!settings.database.empty())
-        s += ";DATABASE=" + QuoteOdbcValue(settings.database);
-    s += ";UID=" + QuoteOdbcValue(settings.user);
-    s += ";PWD=" + QuoteOdbcValue(settings.password);
+        s += ";DATABASE=" + quote(settings.database, "database name");
+    s += ";UID=" + quote(settings.user, "user name");
+    s += ";PWD=" + quote(settings.password, "password");
     s += ";APP={Quillorant SQL}";
     if (!Trim(driver.odbcAttributes).empty())
         s += ";" + Trim(driver.odbcAttributes);

@@ -34,6 +34,11 @@ struct ConnectionSettings {
 // The connection-string value for any text, as ODBC quotes it: braces around
 // it, a closing brace doubled, so that no character can end the value early.
 AnsiString QuoteOdbcValue(const AnsiString& value);
+// FreeTDS reads a braced value up to the first "}" that a ";" or the end
+// follows, and doubles nothing: the value goes in braces as it stands, and
+// a value holding "};", which FreeTDS cannot receive, is refused rather than
+// let it end early and add an attribute.
+AnsiString QuoteFreeTdsValue(const AnsiString& value, const char* what);
 bool IsFreeTdsDriver(const AnsiString& odbcDriver);
 AnsiString ConnectionString(const DriverSettings& driver, const ServerAddress& server,
                             const ConnectionSettings& settings);

@@ -15,8 +15,7 @@
 int main(int argc, char** argv) {
     const char* password = std::getenv("MSSQL_SA_PASSWORD");
     if (argc != 2 || password == nullptr) {
-        std::fprintf(stderr,
-                     "usage: MSSQL_SA_PASSWORD=... run-statement SERVER < statement.sql\n");
+        std::fprintf(stderr, "usage: MSSQL_SA_PASSWORD=... run-statement SERVER < statement.sql\n");
         return 2;
     }
     const std::string sql((std::istreambuf_iterator<char>(std::cin)),
@@ -24,11 +23,11 @@ int main(int argc, char** argv) {
     try {
         engine::TDatabase db(nullptr);
         db.SetDatabaseName("Bench");
-        const engine::TStrings lines = {"USER NAME=sa", std::string("PASSWORD=") + password,
-                                        "DATABASE NAME=Master",
-                                        std::string("SERVER NAME=") + argv[1],
-                                        "LANGDRIVER=BLLT1FR0"};
-        for (const std::string& line : lines) db.AddParam(line);
+        const engine::TStrings lines = {
+            "USER NAME=sa", std::string("PASSWORD=") + password, "DATABASE NAME=Master",
+            std::string("SERVER NAME=") + argv[1], "LANGDRIVER=BLLT1FR0"};
+        for (const std::string& line : lines)
+            db.AddParam(line);
         const auto connecting = std::chrono::steady_clock::now();
         db.SetConnected(true);
         const auto start = std::chrono::steady_clock::now();

@@ -61,11 +61,14 @@ TEST(ConnectionString, FollowsTheDriverNamedInTheConfiguration) {
     engine::mssql::ConnectionSettings settings;
     settings.database = "Master";
     settings.user = "sa";
+    settings.password = "x};UID=intruder";
+    EXPECT_THROW(engine::mssql::ConnectionString({}, {"srv", 0, ""}, settings), EDatabaseError);
+    settings.user = "sa";
     settings.password = "pa;ss}=";
     engine::DriverSettings freeTds;
     EXPECT_EQ(engine::mssql::ConnectionString(freeTds, {"127.0.0.1", 1433, ""}, settings),
               "DRIVER={FreeTDS};SERVER={127.0.0.1};PORT={1433};ClientCharset={CP1252};"
-              "DATABASE={Master};UID={sa};PWD={pa;ss}}=};APP={Quillorant SQL}");
+              "DATABASE={Master};UID={sa};PWD={pa;ss}=};APP={Quillorant SQL}");
     EXPECT_EQ(engine::mssql::ConnectionString(freeTds, {"srv", 0, "INST"}, settings).substr(0, 37),
               "DRIVER={FreeTDS};SERVER={srv\\INST};Cl");
 

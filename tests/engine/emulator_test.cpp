@@ -37,14 +37,13 @@ class EngineAgainstEmulator : public ::testing::Test {
     void SevenLines(engine::TDatabase& db, const std::string& password,
                     const std::string& server = {}) {
         db.ClearParams();
-        const engine::TStrings lines = {"USER NAME=sa",
-                                        "PASSWORD=" + password,
-                                        "BLOB SIZE=300",
-                                        "BLOBS TO CACHE=10000",
-                                        "DATABASE NAME=Master",
-                                        "SERVER NAME=" + (server.empty() ? Server() : server),
-                                        "LANGDRIVER=BLLT1FR0"};
-        for (const AnsiString& line : lines) db.AddParam(line);
+        const engine::TStrings lines = {
+            "USER NAME=sa",         "PASSWORD=" + password,
+            "BLOB SIZE=300",        "BLOBS TO CACHE=10000",
+            "DATABASE NAME=Master", "SERVER NAME=" + (server.empty() ? Server() : server),
+            "LANGDRIVER=BLLT1FR0"};
+        for (const AnsiString& line : lines)
+            db.AddParam(line);
     }
 
     void Run(engine::TDatabase& db, const AnsiString& sql) {
@@ -55,7 +54,8 @@ class EngineAgainstEmulator : public ::testing::Test {
     }
 
     static AnsiString AsciiLower(AnsiString s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return s;
     }
 
@@ -128,23 +128,41 @@ TEST_F(EngineAgainstEmulator, NoServerAtThePortFailsWithinTheLoginTimeout) {
 }
 
 TEST_F(EngineAgainstEmulator, PasswordsWithConnectionStringCharactersArriveIntact) {
-    for (const std::string password : {"a;b}c=d", "{x}", "'q\"uote;UID=other", "pass word "}) {
-        Start(password);
+    for (const std::string password :
+         {"a;b}c=d", "{x}", "x}", "'q\"uote;UID=other", "pass word ", "Mötley€"}) {
+        Start(password);  // the emulator reads it as UTF-8, the engine holds Windows-1252
+        const AnsiString ansi = platform::Utf8ToAnsi(password);
         engine::TDatabase db(nullptr);
         db.SetDatabaseName("Quillorant_SQL");
-        SevenLines(db, password);
-        EXPECT_NO_THROW(db.SetConnected(true)) << password;
+        SevenLines(db, ansi);
+        try {
+            db.SetConnected(true);
+        } catch (const EDatabaseError& e) {
+            ADD_FAILURE() << password << ": " << e.Message();
+        }
         db.SetConnected(false);
-        SevenLines(db, password + "x");
+        SevenLines(db, ansi + "x");
         EXPECT_THROW(db.SetConnected(true), EDatabaseError) << password;
+    }
+    // FreeTDS cannot receive "};": refused before any login, never cut short.
+    Start("x};UID=intruder");
+    engine::TDatabase db(nullptr);
+    db.SetDatabaseName("Quillorant_SQL");
+    SevenLines(db, "x};UID=intruder");
+    try {
+        db.SetConnected(true);
+        ADD_FAILURE() << "connected";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(e.Message().find("FreeTDS ODBC driver cannot receive"), AnsiString::npos)
+            << e.Message();
     }
 }
 
 TEST_F(EngineAgainstEmulator, ClientAliasPointsAComputerNameAtThePort) {
     platform::SetValue(platform::HKEY_LOCAL_MACHINE,
                        "SOFTWARE\\Microsoft\\MSSQLServer\\Client\\ConnectTo",
-                       platform::RegValue::String("POSTE-TEST", "DBMSSOCN,127.0.0.1," +
-                                                                    std::to_string(emulator->Port())));
+                       platform::RegValue::String(
+                           "POSTE-TEST", "DBMSSOCN,127.0.0.1," + std::to_string(emulator->Port())));
     engine::TDatabase db(nullptr);
     db.SetDatabaseName("Quillorant_SQL");
     SevenLines(db, kPassword, "poste-test");
@@ -156,8 +174,10 @@ TEST_F(EngineAgainstEmulator, AnExistingAliasIsUsedUnchanged) {
     const fs::path file =
         ws.Drive('c') / "ProgramData" / "Quillorant" / "Database Engine" / "engine.ini";
     // Stored lines name the server; Params give only the password.
-    const std::string stored = "[Aliases\\Quillorant_SQL]\r\nDRIVER=MSSQL\r\nUSER NAME=sa\r\n"
-                               "SERVER NAME=" + Server() + "\r\nDATABASE NAME=master\r\n";
+    const std::string stored =
+        "[Aliases\\Quillorant_SQL]\r\nDRIVER=MSSQL\r\nUSER NAME=sa\r\n"
+        "SERVER NAME=" +
+        Server() + "\r\nDATABASE NAME=master\r\n";
     ws.WriteFile(file, stored);
     ASSERT_TRUE(session.IsAlias("QUILLORANT_SQL"));
     engine::TDatabase db(nullptr);
@@ -211,7 +231,8 @@ TEST_F(EngineAgainstEmulator, RestoreFailuresCarryTheServersMessages) {
             Run(db, c.statement);
             ADD_FAILURE() << c.what << ": restored";
         } catch (const EDatabaseError& e) {
-            EXPECT_NE(e.Message().find(c.message), AnsiString::npos) << c.what << ": " << e.Message();
+            EXPECT_NE(e.Message().find(c.message), AnsiString::npos)
+                << c.what << ": " << e.Message();
             EXPECT_NE(e.Message().find("RESTORE DATABASE is terminating abnormally."),
                       AnsiString::npos)
                 << c.what << ": " << e.Message();
