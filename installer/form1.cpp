@@ -1,11 +1,14 @@
 #include "installer/form1.h"
 
+#include "discovery/server_list.h"
 #include "installer/window_logic.h"
 
 namespace installer {
 
 TForm1::TForm1(platform::ApplicationServices& application, QWidget* parent)
     : TForm(parent), application_(application) {
+    XPThemeAPI1 = new theme::TXPThemeAPI(this, application_);
+    XPThemeAPI1->SetName("XPThemeAPI1");
     Query1 = new engine::TQuery(this);
     Query1->SetName("Query1");
     Database1 = new engine::TDatabase(this);
@@ -27,7 +30,9 @@ TForm1::TForm1(platform::ApplicationServices& application, QWidget* parent)
     application_.Guarded([this] { FormCreate(this); });
 }
 
-void TForm1::FormCreate(QObject*) {}
+void TForm1::FormCreate(QObject*) {
+    discovery::ListSqlServers(*CBListe, application_);
+}
 
 void TForm1::BtOKClick(QObject*) {
     Valider(*EdServerName, [this] { L1Click(BtOK); });

@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "platform/application.h"
 #include "platform/vcl_form.h"
+#include "theme/xp_theme_api.h"
 #include "ui_form1.h"
 
 namespace installer {
@@ -18,6 +19,7 @@ class TForm1 : public platform::TForm, public Ui_TForm1 {
     explicit TForm1(platform::ApplicationServices& application, QWidget* parent = nullptr);
 
     // Owned components, in the order the class declares them.
+    theme::TXPThemeAPI* XPThemeAPI1 = nullptr;
     engine::TQuery* Query1 = nullptr;
     engine::TDatabase* Database1 = nullptr;
 

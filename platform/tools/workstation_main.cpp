@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/automation.h"
 #include "platform/exception.h"
 #include "platform/hive.h"
+#include "platform/library.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -45,6 +47,15 @@ Commands:
                         and its subkeys, or only the value NAME ("" is the
                         default value), as reg.exe query does
   path WINDOWS-PATH     print the host path of a Windows path (C:\...)
+  com register PROGID {CLSID} LIBRARY
+                        register a component library under a program
+                        identifier, as regsvr32 does: HKCR\PROGID\CLSID,
+                        HKCR\CLSID\{CLSID}\ProgID and its InprocServer32
+                        (default value: the library's Windows path).
+                        LIBRARY is a host path (written in its Windows form,
+                        Z:\... outside every drive), a Windows path or a bare
+                        name that the loader finds; it must exist
+  com unregister PROGID remove the ProgID's key and the class key it names
   help                  this text
 
 Arguments and printed texts are UTF-8. The .reg texts of reg import and
@@ -297,6 +308,58 @@ int Path(const Args& args) {
     return 0;
 }
 
+// ---- com ------------------------------------------------------------------
+
+// A host path when it names a host file, else the Windows text as given.
+AnsiString LibraryName(const std::string& arg) {
+    if (arg.find('/') != std::string::npos) {
+        std::error_code ec;
+        const auto host = std::filesystem::absolute(arg, ec);
+        if (ec || !std::filesystem::is_regular_file(host, ec)) {
+            Fail("no library file '" + arg + "'");
+        }
+        return platform::WindowsPath(host.lexically_normal());
+    }
+    const AnsiString name = platform::Utf8ToAnsi(arg);
+    if (platform::LibrarySearchPath(name).empty()) {
+        Fail("the library '" + arg + "' is not found on this workstation");
+    }
+    return name;
+}
+
+int ComRegister(const Args& args) {
+    Expect(args, 3, 3, "com register PROGID {CLSID} LIBRARY");
+    platform::CLSID clsid;
+    if (platform::FAILED(platform::CLSIDFromString(args[1], &clsid))) {
+        Fail("'" + args[1] +
+             "' is not a class identifier ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
+    }
+    platform::RegisterComponent(platform::Utf8ToAnsi(args[0]), clsid, LibraryName(args[2]));
+    return 0;
+}
+
+int ComUnregister(const Args& args) {
+    Expect(args, 1, 1, "com unregister PROGID");
+    if (!platform::UnregisterComponent(platform::Utf8ToAnsi(args[0]))) {
+        Fail("the ProgID '" + args[0] + "' is not registered");
+    }
+    return 0;
+}
+
+int Com(const Args& args) {
+    if (args.empty()) {
+        throw UsageError{"usage: workstation com register|unregister ..."};
+    }
+    const Args rest(args.begin() + 1, args.end());
+    if (args[0] == "register") {
+        return ComRegister(rest);
+    }
+    if (args[0] == "unregister") {
+        return ComUnregister(rest);
+    }
+    throw UsageError{"unknown com command '" + args[0] + "' (register or unregister)"};
+}
+
 // ---- main -----------------------------------------------------------------
 
 struct Command {
@@ -304,12 +367,11 @@ struct Command {
     int (*run)(const Args&);
 };
 
-// Later commands (registering components under a ProgID, as regsvr32 does)
-// join this table.
 constexpr Command kCommands[] = {
     {"init", Init},
     {"reg", Reg},
     {"path", Path},
+    {"com", Com},
 };
 
 int Run(const Args& all) {

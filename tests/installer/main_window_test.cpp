@@ -13,8 +13,10 @@
 
 #include "installer/form1.h"
 #include "installer/window_logic.h"
+#include "platform/automation.h"
 #include "platform/qt_text.h"
 #include "platform/testing/recording_application.h"
+#include "tests/discovery/scripted_dmo.h"
 #include "tests/support/temp_workstation.h"
 
 using installer::TForm1;
@@ -57,7 +59,14 @@ const ControlRow kControls[] = {
 
 class MainWindow : public ::testing::Test {
   protected:
-    void SetUp() override { form = std::make_unique<TForm1>(app); }
+    void SetUp() override {
+        // Creating the window lists the servers: scripted management
+        // objects that report none.
+        platform::CoInitialize(nullptr);
+        testsupport::RegisterScriptedDmo();
+        form = std::make_unique<TForm1>(app);
+    }
+    void TearDown() override { platform::CoUninitialize(); }
 
     void ShowActive() {
         form->show();
@@ -151,9 +160,18 @@ TEST_F(MainWindow, WindowFrameCaptionAndStoredState) {
     EXPECT_TRUE(form->LState->isVisibleTo(form.get()));
 
     // Owned components in the class's order; the database as designed.
-    ASSERT_EQ(form->ComponentCount(), 2);
-    EXPECT_EQ(form->Components(0), form->Query1);
-    EXPECT_EQ(form->Components(1), form->Database1);
+    ASSERT_EQ(form->ComponentCount(), 3);
+    EXPECT_EQ(form->Components(0), form->XPThemeAPI1);
+    EXPECT_EQ(form->Components(1), form->Query1);
+    EXPECT_EQ(form->Components(2), form->Database1);
+    // The theme marker was created without a beep, and refuses a second one.
+    EXPECT_EQ(form->XPThemeAPI1->Name(), "XPThemeAPI1");
+    for (const auto& shown : app.Log()) {
+        EXPECT_NE(shown.what, "beep");
+    }
+    EXPECT_THROW(new theme::TXPThemeAPI(form.get(), app), platform::EAbort);
+    EXPECT_EQ(form->ComponentCount(), 3);
+    EXPECT_EQ(form->Components(0), form->XPThemeAPI1);
     EXPECT_EQ(form->Database1->DriverName, "MSSQL");
     EXPECT_FALSE(form->Database1->LoginPrompt);
     EXPECT_EQ(form->Database1->SessionName, "Default");
