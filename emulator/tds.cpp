@@ -2,27 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/text.h"
+
 namespace emulator::tds {
 
 namespace {
-
-void PutUtf8(std::string& out, char32_t u) {
-    if (u < 0x80) {
-        out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else if (u < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-}
 
 // Decodes UTF-16LE code points, a lone surrogate as `bad`; an odd last byte
 // is dropped.
@@ -72,7 +56,7 @@ AnsiString Utf16ToAnsi(std::string_view utf16le) {
 
 std::string Utf16ToUtf8(std::string_view utf16le) {
     std::string out;
-    ForEachCodePoint(utf16le, U'\uFFFD', [&](char32_t u) { PutUtf8(out, u); });
+    ForEachCodePoint(utf16le, U'\uFFFD', [&](char32_t u) { platform::AppendUtf8(out, u); });
     return out;
 }
 

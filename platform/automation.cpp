@@ -24,24 +24,11 @@ using namespace platform::literals;
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // `digits` hex digits at text[at], or nothing.
 std::optional<std::uint32_t> HexField(std::string_view text, std::size_t at, std::size_t digits) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < digits; ++i) {
-        const int d = HexValue(text[at + i]);
+        const int d = HexDigitValue(text[at + i]);
         if (d < 0) {
             return std::nullopt;
         }

@@ -27,19 +27,6 @@ std::string_view TrimRight(std::string_view s) {
     return s;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // 1 to 8 hex digits, all of `s`.
 std::optional<DWORD> ParseHexNumber(std::string_view s) {
     if (s.empty() || s.size() > 8) {
@@ -47,7 +34,7 @@ std::optional<DWORD> ParseHexNumber(std::string_view s) {
     }
     DWORD v = 0;
     for (char c : s) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0) {
             return std::nullopt;
         }
@@ -270,7 +257,7 @@ class Parser {
         } else if (s.size() >= 6 && AnsiSameText(s.substr(0, 6), "dword:")) {
             std::string_view digits = s.substr(6);
             std::size_t n = 0;
-            while (n < digits.size() && HexDigit(digits[n]) >= 0) {
+            while (n < digits.size() && HexDigitValue(digits[n]) >= 0) {
                 ++n;
             }
             const auto number = ParseHexNumber(digits.substr(0, n));
@@ -335,7 +322,7 @@ class Parser {
                 break;
             }
             std::size_t n = 0;
-            while (n < rest.size() && HexDigit(rest[n]) >= 0) {
+            while (n < rest.size() && HexDigitValue(rest[n]) >= 0) {
                 ++n;
             }
             if (n == 0 || n > 2) {

@@ -12,6 +12,8 @@ constexpr std::array<char32_t, 32> kHigh = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t u) {
     if (u < 0x80) {
         out += static_cast<char>(u);
@@ -30,7 +32,15 @@ void AppendUtf8(std::string& out, char32_t u) {
     }
 }
 
-}  // namespace
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 char32_t AnsiCharToUnicode(unsigned char c) {
     if (c >= 0x80 && c < 0xA0) {

@@ -16,6 +16,11 @@ using AnsiString = std::string;
 AnsiString Utf8ToAnsi(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
 
+// Appends one code point in UTF-8.
+void AppendUtf8(std::string& out, char32_t u);
+// The value of a hexadecimal digit, -1 for any other character.
+int HexDigitValue(char c);
+
 // One code point of a Windows-1252 byte, and back (-1 when not representable).
 char32_t AnsiCharToUnicode(unsigned char c);
 int UnicodeToAnsiChar(char32_t u);

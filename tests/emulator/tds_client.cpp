@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/text.h"
+
 namespace tdstest {
 namespace {
 
@@ -133,21 +135,7 @@ std::string Utf16ToUtf8(const std::string& s) {
             u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
             i += 2;
         }
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        }
+        platform::AppendUtf8(out, u);
     }
     return out;
 }

@@ -12,27 +12,14 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "tests/components/uxtheme/exported_names.h"
 #include "tests/support/temp_workstation.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// What the stand-in exports; the other 34 names are missing on purpose.
-const std::set<std::string> kExported = {
-    "OpenThemeData",
-    "CloseThemeData",
-    "SetWindowTheme",
-    "IsThemeActive",
-    "IsAppThemed",
-    "GetWindowTheme",
-    "EnableThemeDialogTexture",
-    "IsThemeDialogTextureEnabled",
-    "GetThemeAppProperties",
-    "SetThemeAppProperties",
-    "GetCurrentThemeName",
-    "EnableTheming",
-};
+const std::set<std::string>& kExported = testsupport::kUxthemeExports;
 
 struct Pointer {
     std::string name;

@@ -9,6 +9,7 @@
 
 #include "platform/library.h"
 #include "platform/paths.h"
+#include "tests/components/uxtheme/exported_names.h"
 #include "theme/uxtheme_api.h"
 
 using namespace uxtheme;
@@ -57,20 +58,7 @@ class StandIn : public ::testing::Test {
 };
 
 TEST_F(StandIn, ExportsTheMeaningfulNamesAndLacksTheDrawingOnes) {
-    const std::set<std::string> exported = {
-        "OpenThemeData",
-        "CloseThemeData",
-        "SetWindowTheme",
-        "IsThemeActive",
-        "IsAppThemed",
-        "GetWindowTheme",
-        "EnableThemeDialogTexture",
-        "IsThemeDialogTextureEnabled",
-        "GetThemeAppProperties",
-        "SetThemeAppProperties",
-        "GetCurrentThemeName",
-        "EnableTheming",
-    };
+    const std::set<std::string>& exported = testsupport::kUxthemeExports;
     for (const char* name : kAllNames) {
         EXPECT_EQ(platform::GetProcAddress(module, name) != nullptr, exported.count(name) != 0)
             << name;
