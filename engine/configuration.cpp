@@ -34,8 +34,12 @@ fs::path HostFile(const AnsiString& windowsPath) {
 std::string ReadText(const AnsiString& windowsPath) {
     const fs::path file = HostFile(windowsPath);
     std::error_code ec;
-    if (!fs::exists(file, ec))
+    if (!fs::exists(file, ec)) {
         return {};
+    }
+    if (!fs::is_regular_file(file, ec)) {
+        throw EDatabaseError("The engine configuration file " + windowsPath + " is not a file.");
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open()) {
         throw EDatabaseError("Cannot read the engine configuration file " + windowsPath + ": " +

@@ -127,6 +127,19 @@ TEST_F(ConfigurationTest, DriverSettingsHaveDefaultsAndAreChecked) {
     EXPECT_THROW(config.Driver("MSSQL"), EDatabaseError);
 }
 
+TEST_F(ConfigurationTest, TheEngineDoesNotStartOnAnUnreadableConfiguration) {
+    std::filesystem::create_directories(ConfigFile());  // a folder where the file should be
+    engine::TSession session("Default");
+    try {
+        session.IsAlias("Quillorant_SQL");
+        FAIL() << "started";
+    } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot start the database engine: ", 0), 0u) << e.Message();
+    }
+    EXPECT_FALSE(session.Active());
+    EXPECT_THROW(session.AddAlias("Quillorant_SQL", "MSSQL", kLines), EDatabaseError);
+}
+
 TEST_F(ConfigurationTest, SessionFoldersMustExist) {
     engine::TSession session("Default");
     EXPECT_EQ(session.PrivateDir(), "");
