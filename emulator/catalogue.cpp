@@ -45,7 +45,7 @@ AnsiString Unescape(const AnsiString& s) {
             continue;
         }
         if (++i >= s.size()) {
-            throw platform::Exception("catalogue: a line ends in a backslash");
+            throw platform::Exception("a line ends in a backslash");
         }
         switch (s[i]) {
             case '\\':
@@ -61,7 +61,7 @@ AnsiString Unescape(const AnsiString& s) {
                 out.push_back('\r');
                 break;
             default:
-                throw platform::Exception("catalogue: unknown escape");
+                throw platform::Exception("unknown escape");
         }
     }
     return out;
@@ -115,6 +115,14 @@ std::vector<Database> WithSystem(std::vector<Database> dbs) {
 }
 
 }  // namespace
+
+AnsiString EscapeField(const AnsiString& s) {
+    return Escape(s);
+}
+
+std::vector<AnsiString> SplitFields(const AnsiString& line) {
+    return Split(line);
+}
 
 bool IsSystemDatabase(const AnsiString& name) {
     return std::any_of(std::begin(kSystem), std::end(kSystem),

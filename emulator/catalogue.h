@@ -57,4 +57,10 @@ class Catalogue {
 
 bool IsSystemDatabase(const AnsiString& name);
 
+// The catalogue's line syntax, shared with the restore journal: fields
+// separated by tabs, with backslash, tab and line ends escaped.
+AnsiString EscapeField(const AnsiString& s);
+// Throws platform::Exception for a bad escape.
+std::vector<AnsiString> SplitFields(const AnsiString& line);
+
 }  // namespace emulator

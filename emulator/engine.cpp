@@ -12,6 +12,7 @@
 
 #include "emulator/backup_file.h"
 #include "emulator/files.h"
+#include "emulator/journal.h"
 #include "platform/exception.h"
 #include "platform/paths.h"
 
@@ -406,7 +407,10 @@ struct Engine::Run {
             }
         }
 
-        // The copy, outside the lock: other sessions go on meanwhile.
+        // The copy, outside the lock: other sessions go on meanwhile. Every
+        // temporary file exists and is journalled before the first byte, so
+        // that a kill leaves nothing the next start cannot find.
+        std::optional<Journal> journal;
         std::vector<std::unique_ptr<PendingFile>> pending;
         std::uint64_t total = 0;
         for (const auto& t : targets) {
@@ -415,9 +419,15 @@ struct Engine::Run {
         Progress progress(out, r.stats, total, line);
         std::size_t current = 0;
         try {
+            journal.emplace(e.options_.dataDir);
+            std::vector<fs::path> temps;
             for (current = 0; current < targets.size(); ++current) {
                 pending.push_back(std::make_unique<PendingFile>(*Host(targets[current].path)));
-                PendingFile& file = *pending.back();
+                temps.push_back(pending.back()->TemporaryPath());
+            }
+            journal->WriteCopy(temps);
+            for (current = 0; current < targets.size(); ++current) {
+                PendingFile& file = *pending[current];
                 const bool complete = reader->CopyNextFile([&](const char* data, std::size_t n) {
                     file.Write(data, n);
                     progress.Add(n);
@@ -439,9 +449,39 @@ struct Engine::Run {
                     "\" failed: " + f.error.Quoted());
             Msg(3013, 1, kError, terminating);
             return Result::Error;
+        } catch (const platform::Exception& ex) {
+            JournalFailure(ex, journal ? journal->File() : JournalFolder(e.options_.dataDir));
+            Msg(3013, 1, kError, terminating);
+            return Result::Error;
         }
         if (out.Cancelled()) {
             return Result::Cancelled;
+        }
+
+        // What finishes the restore, journalled before the first rename: from
+        // here on a killed emulator completes it at its next start.
+        const Database record{r.database, h.family, targets, false};
+        std::vector<JournalRename> renames;
+        for (const auto& p : pending) {
+            renames.push_back({p->TemporaryPath(), p->Target()});
+        }
+        std::vector<fs::path> removals;
+        if (replaced) {
+            for (const auto& old : replaced->files) {
+                const bool reused = std::any_of(targets.begin(), targets.end(), [&](const auto& t) {
+                    return platform::AnsiSameText(t.path, old.path);
+                });
+                if (const auto host = Host(old.path); !reused && host) {
+                    removals.push_back(*host);
+                }
+            }
+        }
+        try {
+            journal->WriteCommit(renames, removals, record);
+        } catch (const platform::Exception& ex) {
+            JournalFailure(ex, journal->File());
+            Msg(3013, 1, kError, terminating);
+            return Result::Error;
         }
 
         {
@@ -454,21 +494,22 @@ struct Engine::Run {
                 Msg(3202, 1, kError,
                     "Write on \"" + targets[current].path + "\" failed: " + f.error.Quoted());
                 Msg(3013, 1, kError, terminating);
-                return Result::Error;
-            }
-            if (replaced) {
-                for (const auto& old : replaced->files) {
-                    const bool reused = std::any_of(
-                        targets.begin(), targets.end(),
-                        [&](const auto& t) { return platform::AnsiSameText(t.path, old.path); });
-                    if (const auto host = Host(old.path); !reused && host) {
+                // No half database: the files renamed so far go too, unless
+                // they are the replaced database's own.
+                for (std::size_t i = 0; i < current; ++i) {
+                    if (e.catalogue_.OwnerOf(targets[i].path) == nullptr) {
                         std::error_code ec;
-                        fs::remove(*host, ec);
+                        fs::remove(renames[i].target, ec);
                     }
                 }
+                return Result::Error;
+            }
+            for (const auto& old : removals) {
+                std::error_code ec;
+                fs::remove(old, ec);
             }
             try {
-                e.catalogue_.Put(Database{r.database, h.family, targets, false});
+                e.catalogue_.Put(record);
             } catch (const platform::Exception& ex) {
                 CatalogueFailure(ex);
                 for (const auto& t : targets) {
@@ -478,6 +519,9 @@ struct Engine::Run {
                 Msg(3013, 1, kError, terminating);
                 return Result::Error;
             }
+            // Still under the lock: no statement can touch the new files
+            // before the journal that names them is gone.
+            journal->Remove();
         }
         progress.Complete();
         std::uint64_t pages = 0;
@@ -489,6 +533,12 @@ struct Engine::Run {
         Info(3014, "RESTORE DATABASE successfully processed " +
                        Throughput(pages, std::chrono::steady_clock::now() - started));
         return Result::Ok;
+    }
+
+    void JournalFailure(const platform::Exception& ex, const fs::path& file) {
+        Msg(3634, 1, kError,
+            "The operating system returned the error '" + ex.Message() +
+                "' while attempting 'WriteFile' on '" + file.string() + "'.");
     }
 
     void CatalogueFailure(const platform::Exception& ex) {
@@ -571,12 +621,21 @@ struct Engine::Run {
             total += f.size;
         }
         Progress progress(out, b.stats, total, line);
+        // The journal only has to name the temporary file: its rename is
+        // the whole commit, and a killed backup leaves just that file behind.
+        std::optional<Journal> journal;
         try {
             std::unique_ptr<PendingFile> file;
             try {
+                journal.emplace(e.options_.dataDir);
                 file = std::make_unique<PendingFile>(*host);
+                journal->WriteCopy({file->TemporaryPath()});
             } catch (const FileFailure& failure) {
                 return deviceFailure(failure.error.code);
+            } catch (const platform::Exception& ex) {
+                JournalFailure(ex, journal ? journal->File() : JournalFolder(e.options_.dataDir));
+                Msg(3013, 1, kError, terminating);
+                return Result::Error;
             }
             BackupWriter writer(*file, header);
             for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -709,21 +768,44 @@ struct Engine::Run {
                 reservation->paths.push_back(AnsiUpperCase(f.path));
             }
         }
+        // Journalled as a restore is: a kill while writing leaves no
+        // temporary file, a kill while renaming no half database.
+        std::optional<Journal> journal;
         std::vector<std::unique_ptr<PendingFile>> pending;
+        const Database record{c.name, NewFamily(), files, false};
+        std::size_t current = 0;
+        std::size_t committed = 0;
         try {
-            for (const auto& f : files) {
-                pending.push_back(std::make_unique<PendingFile>(*Host(f.path)));
-                if (!WriteContent(*pending.back(), c.name, f)) {
-                    return Result::Cancelled;
+            try {
+                journal.emplace(e.options_.dataDir);
+                std::vector<fs::path> temps;
+                for (current = 0; current < files.size(); ++current) {
+                    pending.push_back(std::make_unique<PendingFile>(*Host(files[current].path)));
+                    temps.push_back(pending.back()->TemporaryPath());
                 }
-                pending.back()->Sync();
+                journal->WriteCopy(temps);
+                for (current = 0; current < files.size(); ++current) {
+                    if (!WriteContent(*pending[current], c.name, files[current])) {
+                        return Result::Cancelled;
+                    }
+                    pending[current]->Sync();
+                }
+                std::vector<JournalRename> renames;
+                for (const auto& p : pending) {
+                    renames.push_back({p->TemporaryPath(), p->Target()});
+                }
+                journal->WriteCommit(renames, {}, record);
+            } catch (const platform::Exception& ex) {
+                JournalFailure(ex, journal ? journal->File() : JournalFolder(e.options_.dataDir));
+                return failed();
             }
             std::lock_guard lock(e.mutex_);
-            for (auto& p : pending) {
-                p->Commit();
+            for (current = 0; current < pending.size(); ++current) {
+                pending[current]->Commit();
+                ++committed;
             }
             try {
-                e.catalogue_.Put(Database{c.name, NewFamily(), files, false});
+                e.catalogue_.Put(record);
             } catch (const platform::Exception& ex) {
                 CatalogueFailure(ex);
                 for (const auto& f : files) {
@@ -732,11 +814,18 @@ struct Engine::Run {
                 }
                 return Result::Error;
             }
+            journal->Remove();
         } catch (const FileFailure& failure) {
+            // The files renamed before the failure were new: they must not
+            // block a retry.
+            for (std::size_t i = 0; i < committed; ++i) {
+                std::error_code ec;
+                fs::remove(pending[i]->Target(), ec);
+            }
             Msg(5123, 1, kError,
                 "CREATE FILE encountered operating system error " + failure.error.Quoted() +
                     " while attempting to open or create the physical file '" +
-                    files[std::min(pending.size(), files.size()) - 1].path + "'.");
+                    files[std::min(current, files.size() - 1)].path + "'.");
             return failed();
         }
         return Result::Ok;
@@ -931,7 +1020,11 @@ struct Engine::Run {
 Engine::Engine(EngineOptions options)
     : ws_(options.workstation),
       options_(std::move(options)),
-      catalogue_(options_.dataDir / "catalogue.txt") {}
+      catalogue_(options_.dataDir / "catalogue.txt") {
+    // Before the first statement: what a killed emulator left is finished
+    // or undone, or the start stops here.
+    recovered_ = RecoverJournals(options_.dataDir, catalogue_);
+}
 
 bool Engine::OpenSession(Session& session, const AnsiString& database) {
     std::lock_guard lock(mutex_);

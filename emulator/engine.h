@@ -63,7 +63,12 @@ struct Session {
 
 class Engine {
   public:
-    explicit Engine(EngineOptions options);  // throws platform::Exception
+    // Throws platform::Exception; emulator::JournalError when a statement
+    // interrupted by a kill can be neither finished nor undone.
+    explicit Engine(EngineOptions options);
+
+    // What the start did with the journals of interrupted statements.
+    const std::vector<std::string>& Recovered() const { return recovered_; }
 
     const EngineOptions& Options() const { return options_; }
     const platform::Workstation& Workstation() const { return ws_; }
@@ -92,6 +97,7 @@ class Engine {
     std::map<AnsiString, int> users_;  // upper-case name -> sessions and backups using it
     std::set<AnsiString> busyNames_;   // upper-case names being restored, created, dropped
     std::map<AnsiString, AnsiString> busyPaths_;  // upper-case Windows path -> database writing it
+    std::vector<std::string> recovered_;
 };
 
 }  // namespace emulator

@@ -15,6 +15,7 @@
 
 #include "emulator/connection.h"
 #include "emulator/engine.h"
+#include "emulator/journal.h"
 #include "emulator/server.h"
 #include "platform/computer_name.h"
 #include "platform/exception.h"
@@ -45,8 +46,9 @@ Options:
 
 The sa password is read from the environment variable MSSQL_SA_PASSWORD, never
 from the command line. Once listening it prints one line "ready" on stdout.
-SIGTERM or SIGINT stops it (exit status 0). Usage errors: exit status 2;
-failure to start: exit status 1.
+SIGTERM or SIGINT stops it (exit status 0). Usage errors, and a journal of
+an interrupted statement that can be neither finished nor undone: exit status
+2; failure to start: exit status 1.
 )";
 
 struct Usage {
@@ -170,10 +172,21 @@ int Run(const std::vector<std::string>& args) {
             options.defaultDataPath =
                 "C:\\Program Files\\Microsoft SQL Server\\MSSQL$" + settings.instance + "\\Data\\";
         }
-        emulator::Engine engine(options);
+        std::optional<emulator::Engine> engine;
+        try {
+            engine.emplace(options);
+        } catch (const emulator::JournalError& e) {
+            // Guessing could lose a database or register a broken one.
+            std::cerr << "mssql-emulator: " << e.what()
+                      << "; not starting (see the journal in emulator/README.md)\n";
+            return 2;
+        }
+        for (const auto& line : engine->Recovered()) {
+            std::cerr << "mssql-emulator: " << line << "\n";
+        }
 
         std::atomic<bool> stopping{false};
-        emulator::ServerContext context{engine, password, stopping};
+        emulator::ServerContext context{*engine, password, stopping};
         context.verbose = settings.verbose;
         emulator::TcpServer server(emulator::BindSocket(tcpAddress, SOCK_STREAM), context);
         std::unique_ptr<emulator::SsrpResponder> browser;
