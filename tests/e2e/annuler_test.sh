@@ -6,15 +6,16 @@ set -euo pipefail
 BIN_DIR="$1"
 ARTIFACTS="$2"
 source "$(dirname "$0")/../../scripts/lib/x11.sh"
+source "$(dirname "$0")/../../scripts/lib/net.sh"
 
 WS="$(mktemp -d)"
 trap 'stop_xvfb; rm -rf "$WS"' EXIT
 "$BIN_DIR/workstation" --workstation "$WS" init
-# The management objects, browsing only the loopback browser port, where
-# nothing answers.
+# The management objects, browsing a free loopback port, where nothing
+# answers.
 "$BIN_DIR/workstation" --workstation "$WS" com register SQLDMO.Application \
     '{10020100-E260-11CF-AE68-00AA004A34D5}' "$BIN_DIR/../lib/sqldmo.dll"
-printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillorant\\SQLDMO]\r\n"BrowseTargets"="127.0.0.1:1434"\r\n"TimeoutMs"=dword:000000c8\r\n' |
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillorant\\SQLDMO]\r\n"BrowseTargets"="127.0.0.1:%s"\r\n"TimeoutMs"=dword:000000c8\r\n' "$(free_loopback_port udp)" |
     "$BIN_DIR/workstation" --workstation "$WS" reg import -
 mkdir -p "$WS/drives/c/Sorvendale/Quillorant"
 printf '[Main]\r\nSQLServerName=ANCIEN\r\n' >"$WS/drives/c/Sorvendale/Quillorant/Config.ini"

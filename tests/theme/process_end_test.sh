@@ -10,6 +10,7 @@ set -uo pipefail
 BIN_DIR="$1"
 UXTHEME="$2"
 source "$(dirname "$0")/../../scripts/lib/x11.sh"
+source "$(dirname "$0")/../../scripts/lib/net.sh"
 
 TMP="$(mktemp -d)"
 trap 'stop_xvfb; rm -rf "$TMP"' EXIT
@@ -27,7 +28,8 @@ complete_workstation() {
     mkdir -p "$ws/drives/c/Sorvendale/Quillorant"
     printf 'MZ stand-in\n' >"$ws/drives/c/Sorvendale/Quillorant/Quillorant.exe"
     printf '[Main]\r\n' >"$ws/drives/c/Sorvendale/Quillorant/Config.ini"
-    "$BIN_DIR/workstation" --workstation "$ws" reg import - <<'REG'
+    # The management objects browse a free loopback port, where nothing answers.
+    sed "s/@PORT@/$(free_loopback_port udp)/" <<'REG' | "$BIN_DIR/workstation" --workstation "$ws" reg import -
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\MSSQLServer\Setup]
@@ -37,10 +39,9 @@ REGEDIT4
 "ComputerName"="POSTE-TEST"
 
 [HKEY_LOCAL_MACHINE\SOFTWARE\Quillorant\SQLDMO]
-"BrowseTargets"="127.0.0.1:1434"
+"BrowseTargets"="127.0.0.1:@PORT@"
 "TimeoutMs"=dword:000000c8
 REG
-    # The management objects, browsing only the loopback browser port.
     "$BIN_DIR/workstation" --workstation "$ws" com register SQLDMO.Application \
         '{10020100-E260-11CF-AE68-00AA004A34D5}' "$BIN_DIR/../lib/sqldmo.dll"
 }
