@@ -494,13 +494,20 @@ struct Engine::Run {
                 Msg(3202, 1, kError,
                     "Write on \"" + targets[current].path + "\" failed: " + f.error.Quoted());
                 Msg(3013, 1, kError, terminating);
-                // No half database: the files renamed so far go too, unless
-                // they are the replaced database's own.
-                for (std::size_t i = 0; i < current; ++i) {
-                    if (e.catalogue_.OwnerOf(targets[i].path) == nullptr) {
-                        std::error_code ec;
-                        fs::remove(renames[i].target, ec);
+                if (replaced && current > 0) {
+                    // The replaced database's files are partly overwritten
+                    // already: no way back, so the journal and the remaining
+                    // temporary files stay for the next start to finish it.
+                    for (auto& p : pending) {
+                        p->Keep();
                     }
+                    journal->Keep();
+                    return Result::Error;
+                }
+                // No half database: the files renamed so far go too.
+                for (std::size_t i = 0; i < current; ++i) {
+                    std::error_code ec;
+                    fs::remove(renames[i].target, ec);
                 }
                 return Result::Error;
             }
@@ -512,11 +519,18 @@ struct Engine::Run {
                 e.catalogue_.Put(record);
             } catch (const platform::Exception& ex) {
                 CatalogueFailure(ex);
+                Msg(3013, 1, kError, terminating);
+                if (replaced) {
+                    // The new files stand where the replaced database's were:
+                    // removing them would lose both. The journal registers
+                    // them at the next start.
+                    journal->Keep();
+                    return Result::Error;
+                }
                 for (const auto& t : targets) {
                     std::error_code ec;
                     fs::remove(*Host(t.path), ec);
                 }
-                Msg(3013, 1, kError, terminating);
                 return Result::Error;
             }
             // Still under the lock: no statement can touch the new files

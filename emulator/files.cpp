@@ -68,6 +68,18 @@ OsError OsErrorFromErrno(int err, const fs::path& host) {
     }
 }
 
+namespace {
+
+// Read once, while the process still has one thread: reading the umask means
+// setting it, which would race with the connections' threads creating files.
+const mode_t kUmask = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}();
+
+}  // namespace
+
 PendingFile::PendingFile(fs::path target) : target_(std::move(target)) {
     std::string templ =
         (target_.parent_path() / ("." + target_.filename().string() + ".XXXXXX")).string();
@@ -78,9 +90,7 @@ PendingFile::PendingFile(fs::path target) : target_(std::move(target)) {
     temp_ = templ;
     // mkstemp gives 0600; database and backup files get the usual 0666 less
     // the umask, like any file the server creates.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd_, 0666 & ~mask);
+    fchmod(fd_, 0666 & ~kUmask);
 }
 
 PendingFile::~PendingFile() {
@@ -123,6 +133,14 @@ void PendingFile::Commit() {
         fsync(dir);
         ::close(dir);
     }
+}
+
+void PendingFile::Keep() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    done_ = true;
 }
 
 void PendingFile::Discard() {

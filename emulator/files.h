@@ -49,6 +49,8 @@ class PendingFile {
     void Commit();
     // Removes the temporary file now.
     void Discard();
+    // Leaves the temporary file where it is, for a journal's recovery.
+    void Keep();
 
     const std::filesystem::path& Target() const { return target_; }
     const std::filesystem::path& TemporaryPath() const { return temp_; }

@@ -53,6 +53,9 @@ class Journal {
     // The statement is over: its files are either in place and registered,
     // or gone.
     void Remove();
+    // The statement could neither finish nor be undone: the journal stays
+    // for the next start to finish it.
+    void Keep() { written_ = false; }
 
     const std::filesystem::path& File() const { return file_; }
 

@@ -311,13 +311,13 @@ BrowseResult Browse(const BrowseConfig& config, const AnsiString& computerName) 
             if (!parsed) {
                 continue;
             }
+            // A target listed twice is answered once for both.
             bool matched = false;
             for (Asked& a : asked) {
                 if (a.resolved && !a.answer && SameAddress(a.address, from)) {
-                    a.answer = std::move(parsed);
+                    a.answer = parsed;
                     --pending;
                     matched = true;
-                    break;
                 }
             }
             if (!matched && config.broadcast && from.sin_port == htons(kBrowserPort)) {

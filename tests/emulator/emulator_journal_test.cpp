@@ -232,6 +232,38 @@ TEST_F(JournalTest, CommitPhaseIsFinishedAtStart) {
     EXPECT_EQ(Listing(data), std::vector<std::string>{".Other.mdf.zzzzzz"});
 }
 
+// A REPLACE over a database whose catalogue cannot be written once the new
+// files stand in place: removing them would lose both databases, so they stay
+// and the next start registers them.
+TEST_F(JournalTest, ReplaceThatCannotRegisterIsFinishedAtTheNextStart) {
+    fs::create_directories(Host("C:\\Data"));
+    ASSERT_EQ(Numbers(Sql("CREATE DATABASE d ON (NAME = d, FILENAME = 'C:\\Data\\d.mdf', SIZE = "
+                          "1MB) LOG ON (NAME = d_log, FILENAME = 'C:\\Data\\d.ldf', SIZE = 1MB)")),
+              std::vector<int>{});
+    ASSERT_EQ(Numbers(Sql("BACKUP DATABASE d TO DISK = 'C:\\Data\\d.bak'")),
+              (std::vector<int>{4035, 4035, 3014}));
+    const std::string mdf = testsupport::ReadFile(Host("C:\\Data\\d.mdf"));
+
+    // The catalogue's place taken by a folder: its next write fails.
+    const fs::path catalogue = DataDir() / "catalogue.txt";
+    const std::string saved = testsupport::ReadFile(catalogue);
+    fs::remove(catalogue);
+    fs::create_directories(catalogue / "in-the-way");
+    EXPECT_EQ(Numbers(Sql("RESTORE DATABASE d FROM DISK = 'C:\\Data\\d.bak' WITH REPLACE")),
+              (std::vector<int>{3634, 3013}));
+    EXPECT_EQ(testsupport::ReadFile(Host("C:\\Data\\d.mdf")), mdf);
+    EXPECT_TRUE(fs::exists(Host("C:\\Data\\d.ldf")));
+    EXPECT_EQ(Journals().size(), 1u);
+
+    StopEmulator();
+    fs::remove_all(catalogue);
+    ws_.WriteFile(catalogue, saved);
+    Start();
+    EXPECT_TRUE(HasDatabase("d"));
+    EXPECT_EQ(Journals(), std::vector<std::string>{});
+    EXPECT_EQ(testsupport::ReadFile(Host("C:\\Data\\d.mdf")), mdf);
+}
+
 TEST_F(JournalTest, CopyPhaseRemovesItsTemporaryFilesOnly) {
     StopEmulator();
     const fs::path data = Host("C:\\Data");
