@@ -140,6 +140,10 @@ BackupReader::BackupReader(const std::filesystem::path& host) try : in_(host) {
             throw BackupError{BackupError::Kind::Malformed};
         }
         expected += f.size + 4;
+        // Checked at each file, so that many huge sizes cannot wrap the sum.
+        if (in_.Size() < expected) {
+            throw BackupError{BackupError::Kind::Truncated};
+        }
         header_.files.push_back(std::move(f));
     }
     if (!r.AtEnd() || header_.database.empty()) {

@@ -7,6 +7,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
+#include "platform/text.h"
 
 namespace emulator {
 namespace {
@@ -95,8 +96,14 @@ FamilyGuid FromHex(const AnsiString& s) {
     if (s.size() != 32) {
         throw platform::Exception("catalogue: bad family identifier");
     }
+    // Digit by digit: stoul would throw past our callers, and take " f" or "-1".
     for (std::size_t i = 0; i < 16; ++i) {
-        g[i] = static_cast<std::uint8_t>(std::stoul(s.substr(2 * i, 2), nullptr, 16));
+        const int high = platform::HexDigitValue(s[2 * i]);
+        const int low = platform::HexDigitValue(s[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            throw platform::Exception("catalogue: bad family identifier");
+        }
+        g[i] = static_cast<std::uint8_t>(high * 16 + low);
     }
     return g;
 }

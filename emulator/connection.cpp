@@ -338,22 +338,7 @@ class Connection : public Output {
     }
 
     void Prelogin(const std::string& payload) {
-        // The option table must hold together; its values matter little.
-        tds::Reader r(payload);
-        while (true) {
-            const std::uint8_t token = r.U8();
-            if (token == 0xFF) {
-                break;
-            }
-            const auto b = r.Bytes(4);
-            const std::size_t offset = (std::size_t{static_cast<unsigned char>(b[0])} << 8) |
-                                       static_cast<unsigned char>(b[1]);
-            const std::size_t length = (std::size_t{static_cast<unsigned char>(b[2])} << 8) |
-                                       static_cast<unsigned char>(b[3]);
-            if (offset + length > payload.size()) {
-                throw ProtocolError("prelogin option out of bounds");
-            }
-        }
+        tds::CheckPrelogin(payload);
         // VERSION 16.0.1000, ENCRYPTION not supported, INSTOPT, THREADID, MARS off.
         const unsigned char reply[] = {0x00, 0x00, 26,   0x00, 6,  //
                                        0x01, 0x00, 32,   0x00, 1,  //
@@ -366,39 +351,15 @@ class Connection : public Output {
         Send(true);
     }
 
-    static std::string Field(const std::string& payload, tds::Reader& fixed, bool bytes = false) {
-        const std::size_t offset = fixed.U16();
-        const std::size_t count = fixed.U16();
-        const std::size_t size = bytes ? count : count * 2;
-        if (offset + size > payload.size()) {
-            throw ProtocolError("login field out of bounds");
-        }
-        return payload.substr(offset, size);
-    }
-
     bool Login(const std::string& payload) {
-        tds::Reader r(payload);
-        const std::uint32_t length = r.U32();
-        const std::uint32_t clientVersion = r.U32();
-        const std::uint32_t packetSize = r.U32();
-        r.Skip(12);  // client program version, process id, connection id
-        r.Skip(1);
-        const std::uint8_t flags2 = r.U8();
-        r.Skip(2 + 4 + 4);  // type flags, flags 3, time zone, LCID
-        if (length > payload.size() || length < 86) {
-            throw ProtocolError("bad login length");
-        }
-        Field(payload, r);  // host name
-        const std::string user = Field(payload, r);
-        std::string password = Field(payload, r);
-        const std::string app = Field(payload, r);
-        Field(payload, r);        // server name
-        Field(payload, r, true);  // extension
-        Field(payload, r);        // client library
-        Field(payload, r);        // language
-        const std::string database = Field(payload, r);
+        tds::Login7 login = tds::ParseLogin7(payload);
+        const std::uint32_t packetSize = login.packetSize;
+        std::string& password = login.password;
+        const std::string& user = login.user;
+        const std::string& app = login.appName;
+        const std::string& database = login.database;
 
-        const std::uint32_t version = tds::NegotiateVersion(clientVersion);
+        const std::uint32_t version = tds::NegotiateVersion(login.tdsVersion);
         if (version == 0) {
             throw ProtocolError("unsupported TDS version");
         }
@@ -406,10 +367,6 @@ class Connection : public Output {
         session_.spid = ctx_.nextSpid++;
         if (session_.spid > 32000) {
             ctx_.nextSpid = 51;
-        }
-        for (char& c : password) {
-            auto b = static_cast<unsigned char>(c) ^ 0xA5;
-            c = static_cast<char>(((b << 4) | (b >> 4)) & 0xFF);
         }
         const AnsiString userName = tds::Utf16ToAnsi(user);
         const bool passwordOk = tds::Utf16ToUtf8(password) == ctx_.saPassword;
@@ -431,7 +388,7 @@ class Connection : public Output {
             Send(true);
             return false;
         };
-        if (flags2 & 0x80) {
+        if (login.integratedSecurity) {
             w_.Message(
                 18452, 1, 14,
                 "Login failed. The login is from an untrusted domain and cannot be used with "
@@ -474,22 +431,8 @@ class Connection : public Output {
         return true;
     }
 
-    // ALL_HEADERS, from TDS 7.2 on.
-    void SkipHeaders(tds::Reader& r, const std::string& payload) {
-        if (!w_.AtLeast72()) {
-            return;
-        }
-        const std::uint32_t total = r.U32();
-        if (total < 4 || total > payload.size()) {
-            throw ProtocolError("bad ALL_HEADERS length");
-        }
-        r.Skip(total - 4);
-    }
-
     void Batch(const std::string& payload) {
-        tds::Reader r(payload);
-        SkipHeaders(r, payload);
-        const AnsiString text = tds::Utf16ToAnsi(r.Bytes(r.Remaining()));
+        const AnsiString text = tds::Utf16ToAnsi(tds::SqlBatchText(payload, w_.Version()));
         Log("batch: " + platform::AnsiToUtf8(text.substr(0, 2000)));
         attention_ = false;
         const bool completed = ctx_.engine.ExecuteBatch(session_, text, *this);
@@ -508,145 +451,13 @@ class Connection : public Output {
         }
     }
 
-    // One parameter of an RPC request, for the types the drivers use to pass
-    // statement texts and handles.
-    struct Param {
-        AnsiString name;
-        bool isNull = true;
-        AnsiString text;
-        std::int64_t integer = 0;
-    };
-
-    Param ReadParam(tds::Reader& r) {
-        Param p;
-        p.name = tds::Utf16ToAnsi(r.Bytes(std::size_t{r.U8()} * 2));
-        r.U8();  // status flags
-        const std::uint8_t type = r.U8();
-        auto integer = [&](std::size_t size) {
-            if (size == 0) {
-                return;
-            }
-            if (size != 1 && size != 2 && size != 4 && size != 8) {
-                throw ProtocolError("bad integer size");
-            }
-            const auto b = r.Bytes(size);
-            std::uint64_t v = 0;
-            for (std::size_t i = size; i-- > 0;) {
-                v = (v << 8) | static_cast<unsigned char>(b[i]);
-            }
-            const unsigned bits = static_cast<unsigned>(size * 8);
-            p.integer = bits == 64 ? static_cast<std::int64_t>(v)
-                                   : static_cast<std::int64_t>(v << (64 - bits)) >> (64 - bits);
-            p.isNull = false;
-        };
-        auto text = [&](std::string_view bytes, bool unicode) {
-            p.text = unicode ? tds::Utf16ToAnsi(bytes) : AnsiString(bytes);
-            p.isNull = false;
-        };
-        switch (type) {
-            case 0x26:  // INTN
-            case 0x68:  // BITN
-                r.U8();
-                integer(r.U8());
-                break;
-            case 0x30:
-            case 0x32:
-                integer(1);
-                break;
-            case 0x34:
-                integer(2);
-                break;
-            case 0x38:
-                integer(4);
-                break;
-            case 0x7F:
-                integer(8);
-                break;
-            case 0xE7:    // NVARCHAR
-            case 0xEF:    // NCHAR
-            case 0xA7:    // BIGVARCHAR
-            case 0xAF: {  // BIGCHAR
-                const bool unicode = type == 0xE7 || type == 0xEF;
-                const std::uint16_t max = r.U16();
-                if (w_.AtLeast71()) {
-                    r.Skip(5);
-                }
-                if (max == 0xFFFF) {
-                    // PLP: total length, then chunks up to a zero one.
-                    const auto total = r.Bytes(8);
-                    if (total.find_first_not_of('\xFF') == std::string_view::npos) {
-                        break;
-                    }
-                    std::string bytes;
-                    while (true) {
-                        const std::uint32_t chunk = r.U32();
-                        if (chunk == 0) {
-                            break;
-                        }
-                        bytes.append(r.Bytes(chunk));
-                    }
-                    text(bytes, unicode);
-                } else {
-                    const std::uint16_t length = r.U16();
-                    if (length != 0xFFFF) {
-                        text(r.Bytes(length), unicode);
-                    }
-                }
-                break;
-            }
-            case 0x63:    // NTEXT
-            case 0x23: {  // TEXT
-                r.U32();
-                if (w_.AtLeast71()) {
-                    r.Skip(5);
-                }
-                const std::uint32_t length = r.U32();
-                if (length != 0xFFFFFFFF) {
-                    text(r.Bytes(length), type == 0x63);
-                }
-                break;
-            }
-            default:
-                throw ProtocolError("unsupported parameter type " + std::to_string(type));
-        }
-        return p;
-    }
-
     // The drivers' ways of running a statement: sp_executesql, and
     // sp_prepare / sp_execute / sp_prepexec / sp_unprepare with handles.
     void Rpc(const std::string& payload) {
-        tds::Reader r(payload);
-        SkipHeaders(r, payload);
-        const std::uint16_t nameLength = r.U16();
-        int procedure = 0;
-        AnsiString name;
-        if (nameLength == 0xFFFF) {
-            procedure = r.U16();
-            name = "sp_" + std::to_string(procedure);
-        } else {
-            name = tds::Utf16ToAnsi(r.Bytes(std::size_t{nameLength} * 2));
-            static const std::pair<const char*, int> kNames[] = {{"SP_EXECUTESQL", 10},
-                                                                 {"SP_PREPARE", 11},
-                                                                 {"SP_EXECUTE", 12},
-                                                                 {"SP_PREPEXEC", 13},
-                                                                 {"SP_UNPREPARE", 15}};
-            for (const auto& [known, id] : kNames) {
-                if (platform::AsciiUpperCase(name) == known) {
-                    procedure = id;
-                }
-            }
-        }
-        r.U16();  // option flags
-        std::vector<Param> params;
-        while (r.Remaining() > 0) {
-            const auto next = r.U8();
-            if (next == 0x80 || next == 0xFF) {
-                break;  // a further request of a batch of RPCs: not used by the drivers
-            }
-            tds::Reader rest(std::string_view(payload).substr(r.Position() - 1));
-            params.push_back(ReadParam(rest));
-            r.Skip(rest.Position() - 1);
-        }
+        const tds::RpcRequest request = tds::ParseRpc(payload, w_.Version());
+        const AnsiString& name = request.name;
+        const int procedure = request.procedure;
+        const std::vector<tds::RpcParam>& params = request.params;
         Log("rpc " + platform::AnsiToUtf8(name));
         auto textAt = [&](std::size_t i) -> std::optional<AnsiString> {
             if (i < params.size() && !params[i].isNull) {
@@ -657,31 +468,32 @@ class Connection : public Output {
         std::optional<AnsiString> statement;
         std::optional<std::int32_t> handleOut;
         switch (procedure) {
-            case 10:
+            case tds::kSpExecuteSql:
                 statement = textAt(0);
                 break;
-            case 11:
-            case 13:
+            case tds::kSpPrepare:
+            case tds::kSpPrepExec:
                 if (const auto text = textAt(2)) {
                     prepared_.push_back(*text);
                     handleOut = static_cast<std::int32_t>(prepared_.size());
-                    if (procedure == 13) {
+                    if (procedure == tds::kSpPrepExec) {
                         statement = text;
                     }
                 }
                 break;
-            case 12:
+            case tds::kSpExecute:
                 if (!params.empty() && !params[0].isNull && params[0].integer >= 1 &&
                     static_cast<std::size_t>(params[0].integer) <= prepared_.size()) {
                     statement = prepared_[static_cast<std::size_t>(params[0].integer) - 1];
                 }
                 break;
-            case 15:
+            case tds::kSpUnprepare:
                 break;
             default:
                 break;
         }
-        const bool known = procedure == 15 || statement || (procedure == 11 && handleOut);
+        const bool known = procedure == tds::kSpUnprepare || statement ||
+                           (procedure == tds::kSpPrepare && handleOut);
         if (!known) {
             w_.Message(2812, 62, 16, "Could not find stored procedure '" + name + "'.",
                        ctx_.engine.Options().serverName, 1);

@@ -308,7 +308,9 @@ struct Engine::Run {
             }
             // Every MOVE names a file of the backup.
             bool unknown = false;
-            for (const auto& [logical, to] : r.moves) {
+            for (const auto& move : r.moves) {
+                // Not a structured binding: clang 14 (the fuzz build) cannot capture one.
+                const AnsiString& logical = move.first;
                 const bool known = std::any_of(h.files.begin(), h.files.end(), [&](const auto& f) {
                     return platform::AnsiSameText(f.logical, logical);
                 });

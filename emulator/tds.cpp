@@ -1,6 +1,7 @@
 #include "emulator/tds.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -219,6 +220,216 @@ std::uint32_t NegotiateVersion(std::uint32_t clientVersion) {
         }
     }
     return kTds70;
+}
+
+void CheckPrelogin(std::string_view body) {
+    Reader r(body);
+    while (r.U8() != 0xFF) {
+        const auto b = r.Bytes(4);  // offset and length, big-endian
+        const std::size_t offset =
+            (std::size_t{static_cast<unsigned char>(b[0])} << 8) | static_cast<unsigned char>(b[1]);
+        const std::size_t length =
+            (std::size_t{static_cast<unsigned char>(b[2])} << 8) | static_cast<unsigned char>(b[3]);
+        if (offset + length > body.size()) {
+            throw ProtocolError("prelogin option out of bounds");
+        }
+    }
+}
+
+namespace {
+
+// An offset and a length in characters (bytes when `bytes`) from LOGIN7's
+// fixed part, pointing into the body.
+std::string LoginField(std::string_view body, Reader& fixed, bool bytes = false) {
+    const std::size_t offset = fixed.U16();
+    const std::size_t count = fixed.U16();
+    const std::size_t size = bytes ? count : count * 2;
+    if (offset + size > body.size()) {
+        throw ProtocolError("login field out of bounds");
+    }
+    return std::string(body.substr(offset, size));
+}
+
+}  // namespace
+
+Login7 ParseLogin7(std::string_view body) {
+    Reader r(body);
+    Login7 login;
+    const std::uint32_t length = r.U32();
+    login.tdsVersion = r.U32();
+    login.packetSize = r.U32();
+    r.Skip(12);  // client program version, process id, connection id
+    r.Skip(1);
+    login.integratedSecurity = (r.U8() & 0x80) != 0;
+    r.Skip(2 + 4 + 4);  // type flags, flags 3, time zone, LCID
+    if (length > body.size() || length < 86) {
+        throw ProtocolError("bad login length");
+    }
+    LoginField(body, r);  // host name
+    login.user = LoginField(body, r);
+    login.password = LoginField(body, r);
+    login.appName = LoginField(body, r);
+    LoginField(body, r);        // server name
+    LoginField(body, r, true);  // extension
+    LoginField(body, r);        // client library
+    LoginField(body, r);        // language
+    login.database = LoginField(body, r);
+    for (char& c : login.password) {
+        const auto b = static_cast<unsigned char>(c) ^ 0xA5;
+        c = static_cast<char>(((b << 4) | (b >> 4)) & 0xFF);
+    }
+    return login;
+}
+
+namespace {
+
+void SkipAllHeaders(Reader& r, std::string_view body, std::uint32_t tdsVersion) {
+    if ((tdsVersion >> 24) < 0x72) {
+        return;
+    }
+    const std::uint32_t total = r.U32();
+    if (total < 4 || total > body.size()) {
+        throw ProtocolError("bad ALL_HEADERS length");
+    }
+    r.Skip(total - 4);
+}
+
+RpcParam ReadParam(Reader& r, std::uint32_t tdsVersion) {
+    const bool atLeast71 = (tdsVersion >> 24) >= 0x71;
+    RpcParam p;
+    p.name = Utf16ToAnsi(r.Bytes(std::size_t{r.U8()} * 2));
+    r.U8();  // status flags
+    const std::uint8_t type = r.U8();
+    auto integer = [&](std::size_t size) {
+        if (size == 0) {
+            return;
+        }
+        if (size != 1 && size != 2 && size != 4 && size != 8) {
+            throw ProtocolError("bad integer size");
+        }
+        const auto b = r.Bytes(size);
+        std::uint64_t v = 0;
+        for (std::size_t i = size; i-- > 0;) {
+            v = (v << 8) | static_cast<unsigned char>(b[i]);
+        }
+        const unsigned bits = static_cast<unsigned>(size * 8);
+        p.integer = bits == 64 ? static_cast<std::int64_t>(v)
+                               : static_cast<std::int64_t>(v << (64 - bits)) >> (64 - bits);
+        p.isNull = false;
+    };
+    auto text = [&](std::string_view bytes, bool unicode) {
+        p.text = unicode ? Utf16ToAnsi(bytes) : AnsiString(bytes);
+        p.isNull = false;
+    };
+    switch (type) {
+        case 0x26:  // INTN
+        case 0x68:  // BITN
+            r.U8();
+            integer(r.U8());
+            break;
+        case 0x30:
+        case 0x32:
+            integer(1);
+            break;
+        case 0x34:
+            integer(2);
+            break;
+        case 0x38:
+            integer(4);
+            break;
+        case 0x7F:
+            integer(8);
+            break;
+        case 0xE7:    // NVARCHAR
+        case 0xEF:    // NCHAR
+        case 0xA7:    // BIGVARCHAR
+        case 0xAF: {  // BIGCHAR
+            const bool unicode = type == 0xE7 || type == 0xEF;
+            const std::uint16_t max = r.U16();
+            if (atLeast71) {
+                r.Skip(5);
+            }
+            if (max == 0xFFFF) {
+                // PLP: total length, then chunks up to a zero one.
+                const auto total = r.Bytes(8);
+                if (total.find_first_not_of('\xFF') == std::string_view::npos) {
+                    break;
+                }
+                std::string bytes;
+                while (true) {
+                    const std::uint32_t chunk = r.U32();
+                    if (chunk == 0) {
+                        break;
+                    }
+                    bytes.append(r.Bytes(chunk));
+                }
+                text(bytes, unicode);
+            } else {
+                const std::uint16_t length = r.U16();
+                if (length != 0xFFFF) {
+                    text(r.Bytes(length), unicode);
+                }
+            }
+            break;
+        }
+        case 0x63:    // NTEXT
+        case 0x23: {  // TEXT
+            r.U32();
+            if (atLeast71) {
+                r.Skip(5);
+            }
+            const std::uint32_t length = r.U32();
+            if (length != 0xFFFFFFFF) {
+                text(r.Bytes(length), type == 0x63);
+            }
+            break;
+        }
+        default:
+            throw ProtocolError("unsupported parameter type " + std::to_string(type));
+    }
+    return p;
+}
+
+}  // namespace
+
+std::string_view SqlBatchText(std::string_view body, std::uint32_t tdsVersion) {
+    Reader r(body);
+    SkipAllHeaders(r, body, tdsVersion);
+    return r.Bytes(r.Remaining());
+}
+
+RpcRequest ParseRpc(std::string_view body, std::uint32_t tdsVersion) {
+    Reader r(body);
+    SkipAllHeaders(r, body, tdsVersion);
+    RpcRequest request;
+    const std::uint16_t nameLength = r.U16();
+    if (nameLength == 0xFFFF) {
+        request.procedure = r.U16();
+        request.name = "sp_" + std::to_string(request.procedure);
+    } else {
+        request.name = Utf16ToAnsi(r.Bytes(std::size_t{nameLength} * 2));
+        static const std::pair<const char*, int> kNames[] = {{"SP_EXECUTESQL", kSpExecuteSql},
+                                                             {"SP_PREPARE", kSpPrepare},
+                                                             {"SP_EXECUTE", kSpExecute},
+                                                             {"SP_PREPEXEC", kSpPrepExec},
+                                                             {"SP_UNPREPARE", kSpUnprepare}};
+        for (const auto& [known, id] : kNames) {
+            if (platform::AsciiUpperCase(request.name) == known) {
+                request.procedure = id;
+            }
+        }
+    }
+    r.U16();  // option flags
+    while (r.Remaining() > 0) {
+        const auto next = r.U8();
+        if (next == 0x80 || next == 0xFF) {
+            break;
+        }
+        Reader rest(body.substr(r.Position() - 1));
+        request.params.push_back(ReadParam(rest, tdsVersion));
+        r.Skip(rest.Position() - 1);
+    }
+    return request;
 }
 
 }  // namespace emulator::tds

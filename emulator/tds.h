@@ -124,4 +124,50 @@ inline constexpr std::string_view kLatin1GeneralCiAs{"\x09\x04\xD0\x00\x00", 5};
 // knows at or below the client's, or 0 when it speaks none of them.
 std::uint32_t NegotiateVersion(std::uint32_t clientVersion);
 
+// The bodies of the client's messages (packets already joined), read without
+// a socket. Each throws ProtocolError for a body that does not hold together.
+
+// PRELOGIN: the option table must hold together; its values matter little.
+void CheckPrelogin(std::string_view body);
+
+struct Login7 {
+    std::uint32_t tdsVersion = 0;  // as the client asks
+    std::uint32_t packetSize = 0;  // 0: the default
+    bool integratedSecurity = false;
+    std::string user;      // UTF-16LE
+    std::string password;  // UTF-16LE, unscrambled: the caller wipes it after use
+    std::string appName;   // UTF-16LE
+    std::string database;  // UTF-16LE
+};
+Login7 ParseLogin7(std::string_view body);
+
+// A SQL batch's text (UTF-16LE), after the ALL_HEADERS that TDS 7.2 and
+// later put first.
+std::string_view SqlBatchText(std::string_view body, std::uint32_t tdsVersion);
+
+// One parameter of an RPC request, for the types the drivers use to pass
+// statement texts and handles.
+struct RpcParam {
+    AnsiString name;
+    bool isNull = true;
+    AnsiString text;
+    std::int64_t integer = 0;
+};
+
+// Procedure ids as RPC carries them, also given for the names.
+constexpr int kSpExecuteSql = 10;
+constexpr int kSpPrepare = 11;
+constexpr int kSpExecute = 12;
+constexpr int kSpPrepExec = 13;
+constexpr int kSpUnprepare = 15;
+
+struct RpcRequest {
+    AnsiString name;    // "sp_N" when the client sent an id
+    int procedure = 0;  // 0: none of the above
+    std::vector<RpcParam> params;
+};
+// The first request of an RPC message; a further one of a batch of RPCs is
+// not used by the drivers and is ignored.
+RpcRequest ParseRpc(std::string_view body, std::uint32_t tdsVersion);
+
 }  // namespace emulator::tds

@@ -1,0 +1,1 @@
+BACKUP DATABASE Quillorant TO DISK = 'C:\Q.Bak' WITH INIT, FORMAT, STATS, NAME = 'full'

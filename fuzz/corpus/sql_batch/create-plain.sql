@@ -1,0 +1,1 @@
+CREATE DATABASE [odd]]name]

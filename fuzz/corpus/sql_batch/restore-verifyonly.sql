@@ -1,0 +1,1 @@
+restore verifyonly from disk='C:\Q.Bak';
