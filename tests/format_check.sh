@@ -8,6 +8,6 @@ while IFS= read -r -d '' f; do
         echo "not formatted: $f (clang-format -i $f)"
         bad=1
     fi
-done < <(find installer settings discovery engine theme platform components emulator tests \
+done < <(find installer settings discovery engine theme platform components emulator fuzz tests \
              \( -name '*.cpp' -o -name '*.h' \) -print0 2>/dev/null)
 exit "$bad"
