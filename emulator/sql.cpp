@@ -379,12 +379,10 @@ class Parser {
     FileSpec File() {
         FileSpec f;
         ExpectSymbol("(");
-        bool haveName = false;
         do {
             if (AcceptWord("NAME")) {
                 ExpectSymbol("=");
                 f.logical = NameOrString();
-                haveName = true;
             } else if (AcceptWord("FILENAME")) {
                 ExpectSymbol("=");
                 f.path = String();
@@ -406,11 +404,8 @@ class Parser {
                 Unexpected();
             }
         } while (AcceptSymbol(","));
-        if (f.path.empty() && !haveName) {
-            Unexpected();
-        }
+        // Every file of CREATE DATABASE names its FILENAME.
         if (f.path.empty()) {
-            // FILENAME is required in a file specification.
             Unexpected();
         }
         ExpectSymbol(")");

@@ -2,25 +2,19 @@
 // current workstation, through the same registry route as the real ones.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/automation.h"
 #include "platform/paths.h"
+#include "tests/support/build_paths.h"
 
 namespace testsupport {
 
 inline constexpr platform::CLSID kScriptedDmoClsid{
     0x5C1A7E00, 0x0000, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xD1}};
 
-// <build>/lib/scripted_dmo.dll, found from the executables' folder.
 inline std::filesystem::path ScriptedDmoLibrary() {
-    const char* bin = std::getenv("QUILL_BIN_DIR");
-    const std::filesystem::path dir =
-        bin != nullptr && *bin != '\0'
-            ? std::filesystem::path(bin)
-            : std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    return (dir.parent_path() / "lib" / "scripted_dmo.dll").lexically_normal();
+    return BuildLibrary("scripted_dmo.dll");
 }
 
 inline void RegisterScriptedDmo(const char* progId = "SQLDMO.Application") {

@@ -13,6 +13,7 @@
 #include "platform/library.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/temp_workstation.h"
 
 namespace {
@@ -21,14 +22,17 @@ using namespace platform;
 
 constexpr const char* kProbeClsidText = "{A11CE000-0001-4000-8000-000000000001}";
 
-std::filesystem::path BinDir() {
-    const char* bin = std::getenv("QUILL_BIN_DIR");
-    return bin != nullptr ? std::filesystem::path(bin)
-                          : std::filesystem::read_symlink("/proc/self/exe").parent_path();
+std::filesystem::path Library(const char* name) {
+    return testsupport::BuildLibrary(name);
 }
 
-std::filesystem::path Library(const char* name) {
-    return (BinDir().parent_path() / "lib" / name).lexically_normal();
+// A library's Windows path as a .reg text holds it, backslashes doubled.
+AnsiString RegText(const char* library) {
+    AnsiString escaped;
+    for (char c : WindowsPath(Library(library))) {
+        escaped += c == '\\' ? AnsiString("\\\\") : AnsiString(1, c);
+    }
+    return escaped;
 }
 
 CLSID ProbeClsid() {
@@ -200,31 +204,14 @@ TEST_F(Automation, EveryCreationFailureNamesItsCause) {
         {"not a shared object", classKey + "\\InprocServer32]\r\n@=\"C:\\\\notalib.dll\"",
          Hr(0x800700C1), nullptr},
         {"no class factory",
-         classKey + "\\InprocServer32]\r\n@=\"" +
-             [] {
-                 AnsiString p = WindowsPath(Library("automation_no_factory.dll"));
-                 AnsiString escaped;
-                 for (char c : p) {
-                     escaped += c == '\\' ? AnsiString("\\\\") : AnsiString(1, c);
-                 }
-                 return escaped;
-             }() +
-             "\"",
+         classKey + "\\InprocServer32]\r\n@=\"" + RegText("automation_no_factory.dll") + "\"",
          CO_E_ERRORINDLL, nullptr},
         {"another class of the library",
          "[HKEY_CLASSES_ROOT\\Quill.Probe\\CLSID]\r\n@=\"{A11CE000-0001-4000-8000-000000000002}"
          "\"\r\n"
          "[HKEY_CLASSES_ROOT\\CLSID\\{A11CE000-0001-4000-8000-000000000002}\\InprocServer32]\r\n"
          "@=\"" +
-             [] {
-                 AnsiString p = WindowsPath(Library("automation_probe.dll"));
-                 AnsiString escaped;
-                 for (char c : p) {
-                     escaped += c == '\\' ? AnsiString("\\\\") : AnsiString(1, c);
-                 }
-                 return escaped;
-             }() +
-             "\"",
+             RegText("automation_probe.dll") + "\"",
          CLASS_E_CLASSNOTAVAILABLE, nullptr},
         {"COM not initialised", "", CO_E_NOTINITIALIZED, [] { CoUninitialize(); }},
     };
@@ -283,8 +270,9 @@ TEST_F(Automation, RegistrationWritesTheThreeKeysAndUnregistrationRemovesThem) {
 TEST(WorkstationTool, RegistersAndUnregistersAComponent) {
     testsupport::TempWorkstation ws;
     const auto run = [&](const std::string& args) {
-        const std::string cmd = (BinDir() / "workstation").string() + " --workstation '" +
-                                ws.Root().string() + "' " + args + " 2>/dev/null";
+        const std::string cmd = (testsupport::BuildBinDir() / "workstation").string() +
+                                " --workstation '" + ws.Root().string() + "' " + args +
+                                " 2>/dev/null";
         const int status = std::system(cmd.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
