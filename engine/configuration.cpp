@@ -1,20 +1,17 @@
 #include "engine/configuration.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "engine/errors.h"
-#include "engine/ini_text.h"
-#include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 
 namespace engine {
 
 namespace fs = std::filesystem;
+using platform::ProfileDocument;
+using platform::ProfileEntry;
 
 namespace {
 
@@ -30,27 +27,18 @@ fs::path HostFile(const AnsiString& windowsPath) {
     return *host;
 }
 
-// The whole file; empty when it does not exist.
-std::string ReadText(const AnsiString& windowsPath) {
+// The file's document; nullopt when it does not exist.
+std::optional<platform::ProfileDocument> ReadConfig(const AnsiString& windowsPath) {
     const fs::path file = HostFile(windowsPath);
     std::error_code ec;
-    if (!fs::exists(file, ec)) {
-        return {};
-    }
-    if (!fs::is_regular_file(file, ec)) {
+    if (fs::exists(file, ec) && !fs::is_regular_file(file, ec)) {
         throw EDatabaseError("The engine configuration file " + windowsPath + " is not a file.");
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open()) {
-        throw EDatabaseError("Cannot read the engine configuration file " + windowsPath + ": " +
-                             std::strerror(errno) + ".");
+    try {
+        return platform::ReadProfile(windowsPath);
+    } catch (const platform::EOSError& e) {
+        throw EDatabaseError(e.Message() + ".");  // it names the file and the reason
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        throw EDatabaseError("Cannot read the engine configuration file " + windowsPath + ".");
-    }
-    return bytes.str();
 }
 
 bool HasLineBreak(std::string_view s) {
@@ -96,17 +84,19 @@ Configuration Configuration::OfWorkstation() {
 }
 
 void Configuration::CheckReadable() const {
-    ReadText(path_);
+    ReadConfig(path_);
 }
 
 std::optional<Alias> Configuration::FindAlias(const AnsiString& name) const {
     if (name.empty())
         return std::nullopt;
-    const auto entries = IniSection(ReadText(path_), kAliasPrefix + name);
+    const auto config = ReadConfig(path_);
+    const auto entries =
+        config ? config->Section(kAliasPrefix + name) : std::optional<std::vector<ProfileEntry>>();
     if (!entries)
         return std::nullopt;
     Alias alias{name, {}, {}};
-    for (const IniEntry& e : *entries) {
+    for (const ProfileEntry& e : *entries) {
         if (platform::AnsiSameText(e.key, "DRIVER") && alias.driver.empty()) {
             alias.driver = e.value;
         } else {
@@ -118,11 +108,11 @@ std::optional<Alias> Configuration::FindAlias(const AnsiString& name) const {
 
 DriverSettings Configuration::Driver(const AnsiString& driverName) const {
     DriverSettings settings;
-    const std::string text = ReadText(path_);
+    const platform::ProfileDocument config = ReadConfig(path_).value_or(ProfileDocument());
     const AnsiString section = kDriverPrefix + driverName;
-    if (auto v = IniValue(text, section, "ODBC DRIVER"); v && !v->empty())
+    if (auto v = config.Value(section, "ODBC DRIVER"); v && !v->empty())
         settings.odbcDriver = *v;
-    if (auto v = IniValue(text, section, "LOGIN TIMEOUT"); v && !v->empty()) {
+    if (auto v = config.Value(section, "LOGIN TIMEOUT"); v && !v->empty()) {
         try {
             std::size_t used = 0;
             const int seconds = std::stoi(*v, &used);
@@ -133,7 +123,7 @@ DriverSettings Configuration::Driver(const AnsiString& driverName) const {
             throw EDatabaseError("Invalid LOGIN TIMEOUT in " + path_ + ": " + *v + ".");
         }
     }
-    if (auto v = IniValue(text, section, "ODBC ATTRIBUTES"))
+    if (auto v = config.Value(section, "ODBC ATTRIBUTES"))
         settings.odbcAttributes = *v;
     return settings;
 }
@@ -147,22 +137,21 @@ void Configuration::AddAlias(const Alias& alias) const {
         if (ec)
             throw platform::EOSError("Cannot create " + file.parent_path().string() + ": " +
                                      ec.message());
-        platform::FileLock lock(platform::LockFileFor(file));
-        std::string text = ReadText(path_);
-        if (IniSection(text, kAliasPrefix + alias.name)) {
-            throw EDatabaseError("Duplicate alias name: " + alias.name + ".");
-        }
-        const bool crlf = text.empty() || text.find("\r\n") != std::string::npos;
-        const char* eol = crlf ? "\r\n" : "\n";
-        if (!text.empty() && text.back() != '\n')
-            text += eol;
-        if (!text.empty())
-            text += eol;
-        text += "[" + AnsiString(kAliasPrefix) + alias.name + "]" + eol;
-        text += "DRIVER=" + alias.driver + eol;
-        for (const AnsiString& line : alias.lines)
-            text += line + eol;
-        platform::WriteFileAtomically(file, text);
+        // UpdateProfile serialises writers on the folder: two installers
+        // adding the alias at once add it once.
+        platform::UpdateProfile(path_, [&](ProfileDocument& config) {
+            const AnsiString section = kAliasPrefix + alias.name;
+            if (config.HasSection(section)) {
+                throw EDatabaseError("Duplicate alias name: " + alias.name + ".");
+            }
+            std::vector<ProfileEntry> entries = {{"DRIVER", alias.driver}};
+            for (const AnsiString& line : alias.lines) {
+                const auto eq = line.find('=');
+                entries.push_back({line.substr(0, eq), line.substr(eq + 1)});
+            }
+            // All of the alias in one replacement of the file.
+            config.AddSection(section, entries);
+        });
     } catch (const EDatabaseError&) {
         throw;
     } catch (const platform::Exception& e) {

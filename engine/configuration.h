@@ -56,7 +56,7 @@ class Configuration {
     std::optional<Alias> FindAlias(const AnsiString& name) const;
     DriverSettings Driver(const AnsiString& driverName) const;
 
-    // Appends the alias's section under the file's lock. The file (and its
+    // Appends the alias's section under its folder's lock. The file (and its
     // folder) is created when missing; on any failure it is left as it was.
     void AddAlias(const Alias& alias) const;
 

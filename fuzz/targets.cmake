@@ -11,9 +11,11 @@ set(QUILL_FUZZ_TARGETS
     catalogue
     ssrp_request
     ssrp_answer
+    profile
 )
 set(QUILL_FUZZ_LIBS_ssrp_request quill_emulator quill_sqldmo_browse)
 set(QUILL_FUZZ_LIBS_ssrp_answer quill_sqldmo_browse)
+set(QUILL_FUZZ_LIBS_profile quill_platform)
 foreach(t IN LISTS QUILL_FUZZ_TARGETS)
     if(NOT DEFINED QUILL_FUZZ_LIBS_${t})
         set(QUILL_FUZZ_LIBS_${t} quill_emulator)
