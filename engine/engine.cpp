@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "engine/mssql_driver.h"
@@ -24,6 +26,19 @@ AnsiString Trim(const AnsiString& s) {
 void CheckFolder(const AnsiString& dir) {
     if (!dir.empty() && !platform::DirectoryExists(dir)) {
         throw EDatabaseError("Directory not found: " + dir);
+    }
+}
+
+// Temporary files go to the private folder: one that may not be written to,
+// judged by its mode as the registry's access is, is refused.
+void CheckPrivateFolder(const AnsiString& dir) {
+    CheckFolder(dir);
+    if (dir.empty())
+        return;
+    const auto host = platform::HostPath(platform::ExpandFileName(dir));
+    struct stat st {};
+    if (!host || stat(host->c_str(), &st) != 0 || (st.st_mode & S_IWUSR) == 0) {
+        throw EDatabaseError("Directory is read-only: " + dir);
     }
 }
 
@@ -107,7 +122,7 @@ void TSession::SetNetFileDir(const AnsiString& dir) {
 }
 
 void TSession::SetPrivateDir(const AnsiString& dir) {
-    CheckFolder(dir);
+    CheckPrivateFolder(dir);
     privateDir_ = dir;
 }
 

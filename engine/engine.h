@@ -31,7 +31,8 @@ class TSession {
 
     // The engine's network control folder and its private folder for
     // temporary files. Each may be set before the engine starts and applies
-    // from its start; a folder that does not exist is refused. The MSSQL
+    // from its start; a folder that does not exist is refused, and so is a
+    // private folder without write access. The MSSQL
     // driver keeps no files of its own in either, so the values are kept for
     // the drivers that would.
     const AnsiString& NetFileDir() const { return netFileDir_; }

@@ -1,7 +1,9 @@
 #include "installer/form1.h"
 
-#include "discovery/server_list.h"
+#include "discovery/startup_checks.h"
+#include "installer/globals.h"
 #include "installer/window_logic.h"
+#include "settings/connection_settings.h"
 
 namespace installer {
 
@@ -31,7 +33,9 @@ TForm1::TForm1(platform::ApplicationServices& application, QWidget* parent)
 }
 
 void TForm1::FormCreate(QObject*) {
-    discovery::ListSqlServers(*CBListe, application_);
+    discovery::RunStartupChecks(
+        {application_, *this, *CBListe, engine::Session(), platform::Workstation::Current()},
+        {SqlDataDir, ProgramDir});
 }
 
 void TForm1::BtOKClick(QObject*) {
@@ -47,5 +51,18 @@ void TForm1::BtAnnulerClick(QObject*) {
 }
 
 void TForm1::L1Click(QObject*) {}
+
+bool TForm1::ConfigureConnection(const platform::AnsiString& programDir,
+                                 engine::TDatabase& database) {
+    return settings::ConfigureConnection(programDir, database, DatabaseAlias,
+                                         [this](platform::TIniFile& ini, engine::TDatabase& db) {
+                                             return WriteConnectionSettings(ini, db);
+                                         });
+}
+
+bool TForm1::WriteConnectionSettings(platform::TIniFile& ini, engine::TDatabase& database) {
+    return settings::WriteConnectionSettings(ini, database, engine::Session(), EdServerName->Text(),
+                                             EdPWD->Text());
+}
 
 }  // namespace installer

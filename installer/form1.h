@@ -4,6 +4,7 @@
 
 #include "engine/engine.h"
 #include "platform/application.h"
+#include "platform/profile.h"
 #include "platform/vcl_form.h"
 #include "theme/xp_theme_api.h"
 #include "ui_form1.h"
@@ -28,6 +29,12 @@ class TForm1 : public platform::TForm, public Ui_TForm1 {
     void CBListeChange(QObject* Sender);
     void BtAnnulerClick(QObject* Sender);
     void L1Click(QObject* Sender);
+
+    // The connection to the server typed in EdServerName, with the password
+    // of EdPWD: recorded in <programDir>Config.ini and prepared on the
+    // component. False on any error; on success DatabaseAlias names it.
+    bool ConfigureConnection(const platform::AnsiString& programDir, engine::TDatabase& database);
+    bool WriteConnectionSettings(platform::TIniFile& ini, engine::TDatabase& database);
 
   private:
     platform::ApplicationServices& application_;

@@ -48,7 +48,9 @@ AnsiString Quoted(const AnsiString& name) {
 
 }  // namespace
 
-TRegistry::TRegistry(DWORD access) : workstation_(Workstation::Current()), access_(access) {}
+TRegistry::TRegistry(DWORD access) : TRegistry(Workstation::Current(), access) {}
+
+TRegistry::TRegistry(const Workstation& ws, DWORD access) : workstation_(ws), access_(access) {}
 
 TRegistry::~TRegistry() {
     CloseKey();

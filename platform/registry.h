@@ -47,6 +47,7 @@ class TRegistry {
   public:
     // The hive is that of Workstation::Current() at construction.
     explicit TRegistry(DWORD access = KEY_ALL_ACCESS);
+    explicit TRegistry(const Workstation& ws, DWORD access = KEY_ALL_ACCESS);
     ~TRegistry();  // closes the current key
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;

@@ -17,7 +17,11 @@ trap 'stop_xvfb; rm -rf "$WS"' EXIT
     '{10020100-E260-11CF-AE68-00AA004A34D5}' "$BIN_DIR/../lib/sqldmo.dll"
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillorant\\SQLDMO]\r\n"BrowseTargets"="127.0.0.1:%s"\r\n"TimeoutMs"=dword:000000c8\r\n' "$(free_loopback_port udp)" |
     "$BIN_DIR/workstation" --workstation "$WS" reg import -
+# The product, registered where it lies, so that the start-up only reads.
 mkdir -p "$WS/drives/c/Sorvendale/Quillorant"
+printf 'MZ stand-in\n' >"$WS/drives/c/Sorvendale/Quillorant/Quillorant.exe"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quillorant.exe]\r\n"Path"="C:\\\\Sorvendale\\\\Quillorant\\\\"\r\n' |
+    "$BIN_DIR/workstation" --workstation "$WS" reg import -
 printf '[Main]\r\nSQLServerName=ANCIEN\r\n' >"$WS/drives/c/Sorvendale/Quillorant/Config.ini"
 snapshot() { (cd "$WS" && find . -printf '%p %s %T@\n' | sort && find . -type f -exec sha1sum {} + | sort); }
 before="$(snapshot)"

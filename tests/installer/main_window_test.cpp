@@ -12,8 +12,10 @@
 #include <map>
 
 #include "installer/form1.h"
+#include "installer/globals.h"
 #include "installer/window_logic.h"
 #include "platform/automation.h"
+#include "platform/hive.h"
 #include "platform/qt_text.h"
 #include "platform/testing/recording_application.h"
 #include "tests/discovery/scripted_dmo.h"
@@ -60,10 +62,12 @@ const ControlRow kControls[] = {
 class MainWindow : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Creating the window lists the servers: scripted management
-        // objects that report none.
+        // Creating the window runs the start-up checks: the product lies in
+        // its default folder, and scripted management objects report no
+        // server.
         platform::CoInitialize(nullptr);
         testsupport::RegisterScriptedDmo();
+        ws.WriteFile(ws.Drive('c') / "Sorvendale" / "Quillorant" / "Quillorant.exe", "MZ");
         form = std::make_unique<TForm1>(app);
     }
     void TearDown() override { platform::CoUninitialize(); }
@@ -313,6 +317,63 @@ TEST_F(MainWindow, AnnulerEndsTheMessageLoopWithStatusZeroAndWritesNothing) {
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(app.Dialogs().empty());
     EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(MainWindow, CreationRunsTheStartUpChecks) {
+    EXPECT_EQ(installer::ProgramDir, "C:\\Sorvendale\\Quillorant\\");
+    EXPECT_EQ(installer::SqlDataDir, "C:\\Sorvendale\\Base\\");
+    EXPECT_EQ(engine::Session().PrivateDir(), installer::ProgramDir);
+    EXPECT_EQ(app.Log().front(), (platform::testing::Shown{"cursor", "", "crHourGlass"}));
+    EXPECT_EQ(app.Log().back(), (platform::testing::Shown{"cursor", "", "crDefault"}));
+    EXPECT_TRUE(app.Dialogs().empty());
+}
+
+// An error the checks do not handle goes to the standard error box; the
+// window is created all the same, with what the checks had reached.
+TEST(MainWindowStartUp, UnhandledErrorLeavesTheWindowWithTheHourglassAndAnEmptyList) {
+    testsupport::TempWorkstation ws;
+    platform::CoInitialize(nullptr);
+    testsupport::RegisterScriptedDmo();
+    ws.WriteFile(ws.Root() / "scripted-dmo.txt", "name SRV-A\n");
+    platform::Hive().Import(
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+        "App Paths\\Quillorant.exe]\r\n\"Path\"=dword:00000001\r\n");
+    installer::SqlDataDir = "";
+    installer::ProgramDir = "";
+    RecordingApplication app{"C:\\Setup\\quillorant-setup"};
+    {
+        TForm1 form(app);
+        EXPECT_EQ(app.Dialogs(),
+                  (std::vector<platform::testing::Shown>{
+                      {"error-box", "quillorant-setup",
+                       platform::Utf8ToAnsi("Type de données incorrect pour 'Path'")}}));
+        EXPECT_EQ(installer::SqlDataDir, "C:\\Sorvendale\\Base\\");
+        EXPECT_EQ(installer::ProgramDir, "");
+        form.show();
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_EQ(form.Cursor(), platform::crHourGlass);
+        EXPECT_EQ(form.cursor().shape(), Qt::WaitCursor);
+        EXPECT_EQ(form.CBListe->ItemCount(), 0);
+    }
+    platform::CoUninitialize();
+}
+
+TEST_F(MainWindow, ConfigureConnectionReadsTheEditBoxesWhenItRuns) {
+    form->EdServerName->SetText("SRV-A");
+    form->EdPWD->SetText("secret");
+    installer::DatabaseAlias = "";
+    ASSERT_TRUE(form->ConfigureConnection(installer::ProgramDir, *form->Database1));
+    EXPECT_EQ(testsupport::ReadFile(ws.Drive('c') / "Sorvendale" / "Quillorant" / "Config.ini"),
+              "[Main]\r\nSQLServerName=SRV-A\r\nSAPWD=4FFF32956DA0\r\n");
+    EXPECT_EQ(installer::DatabaseAlias, "Quillorant_SQL");
+    EXPECT_EQ(form->Database1->Params().at(1), "PASSWORD=secret");
+    EXPECT_EQ(form->Database1->Params().at(5), "SERVER NAME=SRV-A");
+
+    form->EdServerName->SetText("");
+    EXPECT_FALSE(form->ConfigureConnection(installer::ProgramDir, *form->Database1))
+        << "no [DBKERNEL] alias for an empty name";
+    EXPECT_EQ(installer::DatabaseAlias, "Quillorant_SQL");
+    EXPECT_TRUE(app.Dialogs().empty()) << "failures are the caller's to report";
 }
 
 // The handlers' decisions, without a window.
