@@ -331,31 +331,53 @@ TEST_F(MainWindow, CreationRunsTheStartUpChecks) {
 // An error the checks do not handle goes to the standard error box; the
 // window is created all the same, with what the checks had reached.
 TEST(MainWindowStartUp, UnhandledErrorLeavesTheWindowWithTheHourglassAndAnEmptyList) {
-    testsupport::TempWorkstation ws;
-    platform::CoInitialize(nullptr);
-    testsupport::RegisterScriptedDmo();
-    ws.WriteFile(ws.Root() / "scripted-dmo.txt", "name SRV-A\n");
-    platform::Hive().Import(
-        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
-        "App Paths\\Quillorant.exe]\r\n\"Path\"=dword:00000001\r\n");
-    installer::SqlDataDir = "";
-    installer::ProgramDir = "";
-    RecordingApplication app{"C:\\Setup\\quillorant-setup"};
-    {
-        TForm1 form(app);
-        EXPECT_EQ(app.Dialogs(),
-                  (std::vector<platform::testing::Shown>{
-                      {"error-box", "quillorant-setup",
-                       platform::Utf8ToAnsi("Type de données incorrect pour 'Path'")}}));
-        EXPECT_EQ(installer::SqlDataDir, "C:\\Sorvendale\\Base\\");
-        EXPECT_EQ(installer::ProgramDir, "");
-        form.show();
-        EXPECT_TRUE(form.isVisible());
-        EXPECT_EQ(form.Cursor(), platform::crHourGlass);
-        EXPECT_EQ(form.cursor().shape(), Qt::WaitCursor);
-        EXPECT_EQ(form.CBListe->ItemCount(), 0);
+    struct Row {
+        const char* what;
+        const char* path;  // the registered Path value, as REGEDIT4 writes it
+        bool hiveReadOnly;
+        const char* message;  // UTF-8
+        const char* programDir;
+    };
+    const Row rows[] = {
+        {"Path stored as a number", "dword:00000001", false,
+         "Type de données incorrect pour 'Path'", ""},
+        {"no all-access rights", "\"C:\\\\Sorvendale\\\\Quillorant\\\\\"", true,
+         "Echec à la définition des données pour ''", "C:\\Sorvendale\\Quillorant\\"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        testsupport::TempWorkstation ws;
+        platform::CoInitialize(nullptr);
+        testsupport::RegisterScriptedDmo();
+        ws.WriteFile(ws.Root() / "scripted-dmo.txt", "name SRV-A\n");
+        ws.WriteFile(ws.Drive('c') / "Sorvendale" / "Quillorant" / "Quillorant.exe", "MZ");
+        platform::Hive().Import(
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+            "App Paths\\Quillorant.exe]\r\n\"Path\"=" +
+            std::string(row.path) + "\r\n");
+        if (row.hiveReadOnly) {
+            std::filesystem::permissions(platform::Workstation::Current().HivePath(),
+                                         std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::remove);
+        }
+        installer::SqlDataDir = "";
+        installer::ProgramDir = "";
+        RecordingApplication app{"C:\\Setup\\quillorant-setup"};
+        {
+            TForm1 form(app);
+            EXPECT_EQ(app.Dialogs(),
+                      (std::vector<platform::testing::Shown>{
+                          {"error-box", "quillorant-setup", platform::Utf8ToAnsi(row.message)}}));
+            EXPECT_EQ(installer::SqlDataDir, "C:\\Sorvendale\\Base\\");
+            EXPECT_EQ(installer::ProgramDir, row.programDir);
+            form.show();
+            EXPECT_TRUE(form.isVisible());
+            EXPECT_EQ(form.Cursor(), platform::crHourGlass);
+            EXPECT_EQ(form.cursor().shape(), Qt::WaitCursor);
+            EXPECT_EQ(form.CBListe->ItemCount(), 0);
+        }
+        platform::CoUninitialize();
     }
-    platform::CoUninitialize();
 }
 
 TEST_F(MainWindow, ConfigureConnectionReadsTheEditBoxesWhenItRuns) {
