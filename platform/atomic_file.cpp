@@ -141,6 +141,32 @@ void WriteFileAtomically(const std::filesystem::path& requested, std::string_vie
     }
 }
 
+int ReadWholeFile(const std::filesystem::path& file, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int err = errno;
+            ::close(fd);
+            return err;
+        }
+        if (n == 0) {
+            break;
+        }
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
 std::filesystem::path LockFileFor(const std::filesystem::path& target) {
     std::filesystem::path lock = target;
     lock += ".lock";

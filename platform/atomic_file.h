@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -16,6 +17,10 @@ namespace platform {
 // left as it was, the temporary file is removed, and platform::EOSError is
 // thrown naming the file and the system's reason.
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// Reads the whole file into `bytes`: 0, or the errno of the failed open or
+// read (ENOENT for a missing file), so that each caller words its own error.
+int ReadWholeFile(const std::filesystem::path& file, std::string& bytes);
 
 // An exclusive advisory lock (flock) held on a lock file for one
 // read-modify-write cycle across processes; waits until it is granted. The

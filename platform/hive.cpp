@@ -19,33 +19,13 @@ AnsiString Name(const std::filesystem::path& p) {
 
 // The file's bytes; empty when it does not exist.
 std::optional<std::string> ReadBytes(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
+    std::string bytes;
+    if (const int err = ReadWholeFile(path, bytes); err != 0) {
+        if (err == ENOENT) {
             return std::nullopt;
         }
-        throw EOSError("Cannot read the registry hive '" + Name(path) +
-                       "': " + std::strerror(errno));
+        throw EOSError("Cannot read the registry hive '" + Name(path) + "': " + std::strerror(err));
     }
-    std::string bytes;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            throw EOSError("Cannot read the registry hive '" + Name(path) +
-                           "': " + std::strerror(err));
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
     return bytes;
 }
 

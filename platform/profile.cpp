@@ -442,28 +442,10 @@ std::optional<std::string> ReadFile(const std::filesystem::path& host,
     if (forWriting && (st.st_mode & S_IWUSR) == 0) {
         Fail(verb, windowsPath, "the file is read-only");
     }
-    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        Fail(verb, windowsPath, std::strerror(errno));
-    }
     std::string bytes;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            Fail(verb, windowsPath, std::strerror(err));
-        }
-        if (n == 0) {
-            break;
-        }
-        bytes.append(buf, static_cast<std::size_t>(n));
+    if (const int err = ReadWholeFile(host, bytes); err != 0) {
+        Fail(verb, windowsPath, std::strerror(err));
     }
-    ::close(fd);
     return bytes;
 }
 

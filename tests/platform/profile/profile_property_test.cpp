@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "tests/platform/profile/read_form.h"
 
 using namespace platform;
 using namespace platform::literals;
@@ -51,14 +52,7 @@ std::string FileBytes(const std::vector<GenLine>& lines, Encoding e) {
     return out;
 }
 
-std::string ReadForm(std::string v) {
-    v.erase(0, v.find_first_not_of(" \t"));
-    v.erase(v.find_last_not_of(" \t") + 1);
-    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
-        v = v.substr(1, v.size() - 2);
-    }
-    return v;
-}
+using testsupport::ReadForm;
 
 class Generator {
   public:

@@ -1,6 +1,7 @@
 // INI files as the private-profile functions read and write them: every row
 // is a file before, one write or read, and the exact result.
 #include "platform/profile.h"
+#include "tests/platform/profile/read_form.h"
 
 #include <sys/stat.h>
 
@@ -59,15 +60,7 @@ class ProfileTest : public testing::Test {
     testsupport::TempWorkstation ws_;
 };
 
-// What a stored value reads back as: blank-trimmed, one pair of quotes off.
-std::string ReadForm(std::string v) {
-    v.erase(0, v.find_first_not_of(" \t"));
-    v.erase(v.find_last_not_of(" \t") + 1);
-    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
-        v = v.substr(1, v.size() - 2);
-    }
-    return v;
-}
+using testsupport::ReadForm;
 
 struct WriteCase {
     const char* what;
