@@ -56,7 +56,8 @@ kill -0 "$APP" 2>/dev/null && fail "the program did not end after the warning"
 status=0
 wait "$APP" || status=$?
 [[ "$status" -eq 0 ]] || fail "exit status $status"
-if [[ "$MISSING" == product ]] && "$BIN_DIR/workstation" --workstation "$WS" reg export - | grep -q "App Paths"; then
-    fail "the registration was written"
+if [[ "$MISSING" == product ]]; then
+    hive="$("$BIN_DIR/workstation" --workstation "$WS" reg export)"
+    [[ "$hive" != *"App Paths"* ]] || fail "the registration was written"
 fi
 echo "1 passed, 0 failed"
