@@ -320,22 +320,22 @@ void EndLine(Line& line, bool crlf, int encoding) {
     }
 }
 
+// A new key line: the name trimmed, the value as given.
+Line EntryLine(std::string_view key, std::string_view value, bool crlf, int encoding) {
+    return Line::Make(Encode(std::string(Trim(key)) + "=" + std::string(value), encoding) +
+                          LineEnding(crlf, encoding),
+                      encoding);
+}
+
 }  // namespace
 
 void ProfileDocument::SetValue(std::string_view section, std::string_view key,
                                std::string_view value) {
     CheckSectionName(section);
     CheckEntry(key, value);
-    const std::string eol = LineEnding(crlf_, encoding_);
-    const std::string entry = Encode(std::string(Trim(key)) + "=" + std::string(value), encoding_);
     const auto range = FindSection(lines_, section);
     if (!range) {
-        if (!lines_.empty()) {
-            EndLine(lines_.back(), crlf_, encoding_);
-        }
-        lines_.push_back(
-            Line::Make(Encode("[" + std::string(Trim(section)) + "]", encoding_) + eol, encoding_));
-        lines_.push_back(Line::Make(entry + eol, encoding_));
+        AppendSection(section, {{AnsiString(key), AnsiString(value)}}, false);
         return;
     }
     if (const auto at = FindKey(lines_, *range, key)) {
@@ -353,7 +353,7 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key,
     }
     EndLine(lines_[last], crlf_, encoding_);
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                  Line::Make(entry + eol, encoding_));
+                  EntryLine(key, value, crlf_, encoding_));
 }
 
 void ProfileDocument::AddSection(std::string_view section,
@@ -365,18 +365,23 @@ void ProfileDocument::AddSection(std::string_view section,
     if (HasSection(section)) {
         Refuse("The profile section '" + std::string(Trim(section)) + "' already exists");
     }
+    AppendSection(section, entries, true);
+}
+
+void ProfileDocument::AppendSection(std::string_view section,
+                                    const std::vector<ProfileEntry>& entries,
+                                    bool blankLineBefore) {
     const std::string eol = LineEnding(crlf_, encoding_);
     if (!lines_.empty()) {
         EndLine(lines_.back(), crlf_, encoding_);
-        if (lines_.back().kind != Kind::kBlank) {
+        if (blankLineBefore && lines_.back().kind != Kind::kBlank) {
             lines_.push_back(Line::Make(eol, encoding_));
         }
     }
     lines_.push_back(
         Line::Make(Encode("[" + std::string(Trim(section)) + "]", encoding_) + eol, encoding_));
     for (const ProfileEntry& e : entries) {
-        lines_.push_back(Line::Make(
-            Encode(std::string(Trim(e.key)) + "=" + e.value, encoding_) + eol, encoding_));
+        lines_.push_back(EntryLine(e.key, e.value, crlf_, encoding_));
     }
 }
 

@@ -73,6 +73,10 @@ class ProfileDocument {
     struct Line;  // opaque: one line's raw bytes and what they say
 
   private:
+    // The section and its entries after the last line; checked already.
+    void AppendSection(std::string_view section, const std::vector<ProfileEntry>& entries,
+                       bool blankLineBefore);
+
     std::vector<Line> lines_;
     std::string bom_;
     std::string tail_;  // an odd last byte of a UTF-16 file, kept last
